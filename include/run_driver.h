@@ -1,0 +1,30 @@
+// The run: reads the command line, prepares the two folders and hands the
+// engine each file; gives the exit code.
+#pragma once
+
+#include "command_line.h"
+
+#include <cstdint>
+#include <string>
+
+// Reads the arguments (after the program path) and runs. Returns the exit
+// code: 1 when any file was refused or skipped, else 0.
+int run_command_line(int count, wchar_t* const* args);
+
+// Prepares the folders and copies or moves the files the arguments name.
+int run_files(RunArguments& run);
+
+// The long form of an existing path with each component as stored and
+// the drive letter upper-cased; `path` itself when that cannot be had.
+std::wstring normalize_path(const std::wstring& path);
+
+// The decimal text of a count.
+std::wstring format_count(std::int32_t count);
+
+// The volume root of a folder path: the drive root, or the server and
+// share of a network path.
+std::wstring volume_root(const std::wstring& folder);
+
+// Removes one backslash of the last doubled pair, unless that pair opens
+// a network path.
+void collapse_doubled_backslash(std::wstring& folder);

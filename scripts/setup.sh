@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian machine, quickly
+# when everything is already there. Sourced by run.sh and test.sh.
+set -euo pipefail
+
+tolvi_packages=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build googletest tmux locales python3)
+
+tolvi_install_missing() {
+    local missing=()
+    local package
+    for package in "${tolvi_packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}" >&2
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+tolvi_build() {
+    local root="$1"
+    cmake --preset cross -S "$root" >/dev/null
+    cmake --build --preset cross
+}
+
+# A Wine prefix of the build's own, with a wineserver kept running so each
+# start of a Windows program takes milliseconds rather than seconds.
+tolvi_start_wine() {
+    local root="$1"
+    export WINEPREFIX="$root/build/wineprefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="winedbg.exe=d"
+    mkdir -p "$WINEPREFIX"
+    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
+}
+
+tolvi_stop_wine() {
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+}
+
+# Console tests show Japanese text in a terminal; that needs the locale.
+tolvi_make_japanese_locale() {
+    if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+        localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 2>/dev/null ||
+            sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+    fi
+}
+
+# Test drives: S: is a scratch folder of the build (file system NTFS, and
+# no stray volume warnings on standard error, which Z: gives); T: is a
+# second scratch folder typed as a CD drive, so its file system is CDFS
+# and copies between S: and T: cross two file systems.
+tolvi_map_test_drives() {
+    local root="$1"
+    local scratch="$root/build/scratch"
+    local scratch_cd="$root/build/scratch_cd"
+    mkdir -p "$scratch" "$scratch_cd"
+    local devices="$WINEPREFIX/dosdevices"
+    local changed=0
+    if [ "$(readlink "$devices/s:" 2>/dev/null)" != "$scratch" ]; then
+        ln -sfn "$scratch" "$devices/s:"
+        changed=1
+    fi
+    if [ "$(readlink "$devices/t:" 2>/dev/null)" != "$scratch_cd" ]; then
+        ln -sfn "$scratch_cd" "$devices/t:"
+        /usr/lib/wine/wine64 reg add 'HKLM\Software\Wine\Drives' /v t: /d cdrom /f >/dev/null 2>&1
+        changed=1
+    fi
+    if ((changed)); then
+        # The drive table is read when the wineserver starts.
+        tolvi_stop_wine
+        tolvi_start_wine "$root"
+    fi
+    export TOLVI_TEST_ROOT='S:\' TOLVI_TEST_CD_ROOT='T:\'
+}
+
+tolvi_unmap_test_drives() {
+    local root="$1"
+    rm -rf "$root/build/scratch"/* "$root/build/scratch_cd"/* 2>/dev/null || true
+}

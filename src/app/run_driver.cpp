@@ -1,0 +1,237 @@
+#include "run_driver.h"
+
+#include "console_writer.h"
+#include "copy_engine.h"
+#include "message_catalog.h"
+#include "path_text.h"
+#include "run_settings.h"
+#include "scoped_handles.h"
+
+#include <cwctype>
+#include <vector>
+
+namespace {
+
+constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+void write_alone(MessageId id)
+{
+    console_write(std::wstring(message_text(id)), true, true);
+}
+
+// Refuses a copy of a folder onto itself, or of a file onto itself. True
+// when the run may go on.
+bool folders_may_be_used(const RunArguments& run)
+{
+    if (!same_text_ignoring_case(settings.source_dir, settings.dest_dir)) {
+        return true;
+    }
+    if (run.dest_name.empty()) {
+        write_alone(msg_same_folder);
+        return false;
+    }
+    if (same_text_ignoring_case(run.dest_name, run.source_name)) {
+        write_alone(msg_same_file);
+        return false;
+    }
+    return true;
+}
+
+std::wstring file_system_name(const std::wstring& folder)
+{
+    wchar_t name[260] = {};
+    GetVolumeInformationW(volume_root(folder).c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, 260);
+    return name;
+}
+
+// Fills `form` with what one of the path-form calls gives for `path`;
+// false when the call fails.
+template <typename PathFormCall>
+bool path_form(PathFormCall call, const std::wstring& path, std::wstring& form)
+{
+    const DWORD size = call(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return false;
+    }
+    std::vector<wchar_t> buffer(size);
+    const DWORD length = call(path.c_str(), buffer.data(), size);
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    form.assign(buffer.data(), length);
+    return true;
+}
+
+// Default destination, same-folder refusal, doubled backslash, time
+// tolerance, normalized folders. False when the run has ended.
+bool prepare_folders(const RunArguments& run)
+{
+    if (settings.dest_dir.empty()) {
+        std::wstring current;
+        make_full_path(L".", current);
+        settings.dest_dir = current + L"\\";
+    }
+    if (!folders_may_be_used(run)) {
+        return false;
+    }
+    collapse_doubled_backslash(settings.source_dir);
+    collapse_doubled_backslash(settings.dest_dir);
+    if (file_system_name(settings.source_dir) != file_system_name(settings.dest_dir)) {
+        settings.time_tolerance = 2;
+    }
+    settings.source_dir = normalize_path(settings.source_dir);
+    settings.dest_dir = normalize_path(settings.dest_dir);
+    // Two spellings of one folder (a short name, "..", letter case) only
+    // meet here; a move onto the same file would delete it.
+    return folders_may_be_used(run);
+}
+
+// Single mode: one named file. Returns the exit code.
+int run_single_file(RunArguments& run)
+{
+    const std::wstring path = settings.source_dir + run.source_name;
+    DWORD attributes = 0;
+    {
+        FileSearch search(path.c_str());
+        if (!search.found()) {
+            write_error(path, msg_file_not_found);
+            return 0;
+        }
+        run.source_name = search.entry().name;
+        attributes = search.entry().attrib;
+    }
+    if (!settings.include_hidden_system && (attributes & hidden_or_system) != 0) {
+        write_error(path, msg_hidden_system);
+        return 1;
+    }
+    if (run.dest_name.empty()) {
+        run.dest_name = run.source_name;
+    } else {
+        const std::wstring dest_path = settings.dest_dir + run.dest_name;
+        FileSearch search(dest_path.c_str());
+        if (search.found()) {
+            run.dest_name = search.entry().name;
+        }
+    }
+    return copy_one_file(run.source_name, run.dest_name) ? 0 : 1;
+}
+
+// Pattern mode: every file of the listing, in its order; folders, and
+// hidden or system files without /h, are passed over. The listing stays
+// open while the engine works. Returns the exit code; -1 when no file was
+// handled and the run has ended with its message.
+int run_pattern(const RunArguments& run)
+{
+    const std::wstring path = settings.source_dir + run.source_name;
+    int exit_code = 0;
+    std::int32_t handled = 0;
+    FileSearch search(path.c_str());
+    for (bool more = search.found(); more; more = search.next()) {
+        const _wfinddata64i32_t& entry = search.entry();
+        if ((entry.attrib & _A_SUBDIR) != 0) {
+            continue;
+        }
+        if (!settings.include_hidden_system && (entry.attrib & hidden_or_system) != 0) {
+            continue;
+        }
+        const std::wstring name = entry.name;
+        if (!copy_one_file(name, name)) {
+            exit_code = 1;
+        }
+        ++handled;
+    }
+    if (handled == 0) {
+        write_error(path, msg_file_not_found);
+        return -1;
+    }
+    return exit_code;
+}
+
+void write_summary()
+{
+    if (!settings.count_only) {
+        return;
+    }
+    if (settings.new_count > 0) {
+        const MessageId id = settings.move ? msg_count_moved : msg_count_copied;
+        console_write(format_count(settings.new_count) + std::wstring(message_text(id)), false, true);
+    }
+    if (settings.overwrite_count > 0) {
+        const MessageId id = settings.move ? msg_count_moved_over : msg_count_copied_over;
+        console_write(format_count(settings.overwrite_count) + std::wstring(message_text(id)), false,
+                      true);
+    }
+}
+
+} // namespace
+
+std::wstring format_count(std::int32_t count)
+{
+    return std::to_wstring(count);
+}
+
+std::wstring volume_root(const std::wstring& folder)
+{
+    std::size_t end = std::wstring::npos;
+    if (!folder.empty() && folder[0] == L'\\') {
+        end = folder.size() > 2 ? folder.find(L'\\', 2) : std::wstring::npos;
+        if (end != std::wstring::npos) {
+            end = folder.find(L'\\', end + 1);
+        }
+    } else {
+        end = folder.find(L'\\');
+    }
+    return end == std::wstring::npos ? folder : folder.substr(0, end + 1);
+}
+
+void collapse_doubled_backslash(std::wstring& folder)
+{
+    if (folder.size() <= 1) {
+        return;
+    }
+    const std::size_t pair = folder.rfind(L"\\\\");
+    if (pair != std::wstring::npos && pair != 0) {
+        folder.erase(pair, 1);
+    }
+}
+
+std::wstring normalize_path(const std::wstring& path)
+{
+    std::wstring short_form;
+    std::wstring long_form;
+    if (!path_form(GetShortPathNameW, path, short_form) ||
+        !path_form(GetLongPathNameW, short_form, long_form)) {
+        return path;
+    }
+    if (long_form.size() >= 2 && long_form[1] == L':') {
+        long_form[0] = static_cast<wchar_t>(std::towupper(long_form[0]));
+    }
+    return long_form;
+}
+
+int run_files(RunArguments& run)
+{
+    if (!prepare_folders(run)) {
+        return 0;
+    }
+    int exit_code = 0;
+    if (run.pattern_mode) {
+        exit_code = run_pattern(run);
+        if (exit_code < 0) {
+            return 0;
+        }
+    } else {
+        exit_code = run_single_file(run);
+    }
+    write_summary();
+    return exit_code;
+}
+
+int run_command_line(int count, wchar_t* const* args)
+{
+    RunArguments run;
+    if (!parse_arguments(count, args, run)) {
+        return 0;
+    }
+    return run_files(run);
+}

@@ -1,0 +1,54 @@
+#include "console_writer.h"
+
+#include "message_catalog.h"
+#include "run_settings.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Converts to the run's code page and inserts the bytes into the narrow
+// stream. A text whose size cannot be computed is dropped.
+void write_redirected(const std::wstring& text, bool to_stderr)
+{
+    const auto code_page = static_cast<UINT>(settings.utf8_console);
+    const int size = WideCharToMultiByte(code_page, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return;
+    }
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    WideCharToMultiByte(code_page, 0, text.c_str(), -1, bytes.data(), size, nullptr, nullptr);
+    if (to_stderr) {
+        // Both streams may go to one file: what standard output still
+        // holds in its buffer is written first, so the lines keep the
+        // order in which they were written.
+        std::fflush(stdout);
+        std::fputs(bytes.data(), stderr);
+    } else {
+        std::fputs(bytes.data(), stdout);
+    }
+}
+
+} // namespace
+
+void console_write(std::wstring text, bool to_stderr, bool add_newline)
+{
+    if (add_newline) {
+        text += L'\n';
+    }
+    HANDLE console = to_stderr ? settings.stderr_console : settings.stdout_console;
+    if (console != nullptr) {
+        DWORD written = 0;
+        WriteConsoleW(console, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    write_redirected(text, to_stderr);
+}
+
+void write_error(const std::wstring& subject, MessageId id)
+{
+    console_write(subject + std::wstring(message_text(id)), true, true);
+}

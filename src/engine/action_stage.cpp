@@ -1,0 +1,120 @@
+#include "copy_engine.h"
+
+#include "console_writer.h"
+#include "message_catalog.h"
+#include "path_text.h"
+#include "report_line.h"
+#include "run_settings.h"
+#include "scoped_handles.h"
+
+namespace {
+
+constexpr DWORD carried_attributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+bool fail(const std::wstring& path, MessageId id)
+{
+    write_error(path, id);
+    return false;
+}
+
+// One platform call carries contents, attributes and last-write time.
+// A copy replaces an existing destination, which has passed the checks.
+bool perform_action(const FileJob& job)
+{
+    if (settings.move) {
+        return MoveFileW(job.source_path.c_str(), job.dest_path.c_str()) != 0;
+    }
+    return CopyFileW(job.source_path.c_str(), job.dest_path.c_str(), FALSE) != 0;
+}
+
+// A copy over an existing file keeps the old stored name; when the names
+// are meant to be equal, the stored name takes the letter case of
+// dest_file. True unless the rename failed.
+bool fix_name_case(const FileJob& job)
+{
+    if (!job.overwriting || !same_text(job.source_file, job.dest_file)) {
+        return true;
+    }
+    FileSearch search(job.dest_path.c_str());
+    if (!search.found() || !stored_name_case_differs(search.entry().name, job.dest_file)) {
+        return true;
+    }
+    if (!MoveFileW(job.dest_path.c_str(), job.dest_path.c_str())) {
+        return fail(job.dest_path, msg_rename_error);
+    }
+    return true;
+}
+
+// /c: the destination gets the source's creation time. A read-only
+// destination (its bits are the source's after the action) is made
+// writable first; the attribute step restores the bit.
+bool carry_creation_time(const FileJob& job)
+{
+    if ((job.source_attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(job.dest_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    FileHandle file(CreateFileW(job.dest_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.is_open()) {
+        return fail(job.dest_path, msg_open_error);
+    }
+    if (!SetFileTime(file.get(), &job.source_creation_time, nullptr, nullptr)) {
+        return fail(job.dest_path, msg_time_error);
+    }
+    return true;
+}
+
+// Read-only, hidden and system bits of the source: kept on the copy, or
+// under /a replaced by the archive bit alone. A source without any of
+// them leaves the destination as the action made it.
+bool carry_attributes(const FileJob& job)
+{
+    const DWORD kept = job.source_attributes & carried_attributes;
+    if (kept == 0) {
+        return true;
+    }
+    DWORD wanted = FILE_ATTRIBUTE_ARCHIVE;
+    if (!settings.no_attributes) {
+        const DWORD current = GetFileAttributesW(job.dest_path.c_str());
+        if ((current & carried_attributes) == kept) {
+            return true;
+        }
+        wanted = kept | FILE_ATTRIBUTE_ARCHIVE;
+    }
+    if (!SetFileAttributesW(job.dest_path.c_str(), wanted)) {
+        return fail(job.dest_path, msg_attr_error);
+    }
+    return true;
+}
+
+} // namespace
+
+bool stored_name_case_differs(const std::wstring& found_name, const std::wstring& dest_file)
+{
+    return !same_text(found_name, dest_file);
+}
+
+bool run_action_stage(const FileJob& job)
+{
+    begin_report_line(job);
+    if (!perform_action(job)) {
+        report_action_failure(job);
+        return false;
+    }
+    end_report_line();
+
+    bool result = fix_name_case(job);
+    if (settings.keep_create_time && !carry_creation_time(job)) {
+        result = false;
+    }
+    if (!carry_attributes(job)) {
+        result = false;
+    }
+    if (job.overwriting) {
+        ++settings.overwrite_count;
+    } else {
+        ++settings.new_count;
+    }
+    return result;
+}
