@@ -138,6 +138,13 @@ bool record_missing(const std::wstring& arg, RunArguments& run)
         return record_folder(arg, run);
     }
     if (settings.source_dir.empty()) {
+        // A path too long for the full-path buffer may exist and still be
+        // invisible to the attribute query on systems that cap path
+        // lengths; calling it "not found" would mislead.
+        std::wstring full;
+        if (!make_full_path(arg, full)) {
+            return refuse(arg, msg_name_invalid);
+        }
         return refuse(arg, msg_file_or_folder_not_found);
     }
     if (run.pattern_mode) {
