@@ -86,7 +86,11 @@ bool prepare_folders(const RunArguments& run)
     return folders_may_be_used(run);
 }
 
-// Single mode: one named file. Returns the exit code.
+// The exit code of a run that has ended with its message, before any file
+// was handled: 0, and no summary.
+constexpr int run_ended = -1;
+
+// Single mode: one named file. Returns the exit code, or run_ended.
 int run_single_file(RunArguments& run)
 {
     const std::wstring path = settings.source_dir + run.source_name;
@@ -95,7 +99,7 @@ int run_single_file(RunArguments& run)
         FileSearch search(path.c_str());
         if (!search.found()) {
             write_error(path, msg_file_not_found);
-            return 0;
+            return run_ended;
         }
         run.source_name = search.entry().name;
         attributes = search.entry().attrib;
@@ -118,31 +122,33 @@ int run_single_file(RunArguments& run)
 
 // Pattern mode: every file of the listing, in its order; folders, and
 // hidden or system files without /h, are passed over. The listing stays
-// open while the engine works. Returns the exit code; -1 when no file was
-// handled and the run has ended with its message.
+// open while the engine works. Returns the exit code, or run_ended when no
+// file was handled.
 int run_pattern(const RunArguments& run)
 {
     const std::wstring path = settings.source_dir + run.source_name;
     int exit_code = 0;
     std::int32_t handled = 0;
-    FileSearch search(path.c_str());
-    for (bool more = search.found(); more; more = search.next()) {
-        const _wfinddata64i32_t& entry = search.entry();
-        if ((entry.attrib & _A_SUBDIR) != 0) {
-            continue;
+    {
+        FileSearch search(path.c_str());
+        for (bool more = search.found(); more; more = search.next()) {
+            const _wfinddata64i32_t& entry = search.entry();
+            if ((entry.attrib & _A_SUBDIR) != 0) {
+                continue;
+            }
+            if (!settings.include_hidden_system && (entry.attrib & hidden_or_system) != 0) {
+                continue;
+            }
+            const std::wstring name = entry.name;
+            if (!copy_one_file(name, name)) {
+                exit_code = 1;
+            }
+            ++handled;
         }
-        if (!settings.include_hidden_system && (entry.attrib & hidden_or_system) != 0) {
-            continue;
-        }
-        const std::wstring name = entry.name;
-        if (!copy_one_file(name, name)) {
-            exit_code = 1;
-        }
-        ++handled;
     }
     if (handled == 0) {
         write_error(path, msg_file_not_found);
-        return -1;
+        return run_ended;
     }
     return exit_code;
 }
@@ -214,14 +220,9 @@ int run_files(RunArguments& run)
     if (!prepare_folders(run)) {
         return 0;
     }
-    int exit_code = 0;
-    if (run.pattern_mode) {
-        exit_code = run_pattern(run);
-        if (exit_code < 0) {
-            return 0;
-        }
-    } else {
-        exit_code = run_single_file(run);
+    const int exit_code = run.pattern_mode ? run_pattern(run) : run_single_file(run);
+    if (exit_code == run_ended) {
+        return 0;
     }
     write_summary();
     return exit_code;

@@ -1,0 +1,141 @@
+#include "run_driver.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <cwctype>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct TextCase {
+    std::wstring input;
+    std::wstring expected;
+};
+
+TEST(RunDriverText, FormatCountIsPlainSignedDecimal)
+{
+    const std::vector<std::pair<std::int32_t, std::wstring>> cases = {
+        {0, L"0"},           {3, L"3"},
+        {-7, L"-7"},         {1234567, L"1234567"},
+        {INT32_MAX, L"2147483647"}, {INT32_MIN, L"-2147483648"},
+    };
+    for (const auto& [count, expected] : cases) {
+        EXPECT_EQ(format_count(count), expected) << count;
+    }
+}
+
+TEST(RunDriverText, VolumeRootIsDriveRootOrServerAndShare)
+{
+    const std::vector<TextCase> cases = {
+        {L"C:\\data\\", L"C:\\"},
+        {L"C:\\a\\b\\", L"C:\\"},
+        {L"C:\\", L"C:\\"},
+        {L"\\\\server\\share\\dir\\", L"\\\\server\\share\\"},
+        {L"\\\\server\\share\\", L"\\\\server\\share\\"},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(volume_root(c.input), c.expected);
+    }
+}
+
+TEST(RunDriverText, CollapseRemovesOneBackslashOfTheLastPairOnly)
+{
+    const std::vector<TextCase> cases = {
+        {L"C:\\\\", L"C:\\"},                 // drive root resolved as C: plus two
+        {L"S:\\x\\\\", L"S:\\x\\"},           // folder typed with a trailing backslash
+        {L"C:\\a\\\\b\\\\", L"C:\\a\\\\b\\"}, // only the last pair
+        {L"\\\\server\\share\\", L"\\\\server\\share\\"},
+        {L"\\\\server\\share\\dir\\\\", L"\\\\server\\share\\dir\\"},
+        {L"\\\\", L"\\\\"},                   // a lone pair opens a network path
+        {L"\\", L"\\"},
+        {L"", L""},
+    };
+    for (const TextCase& c : cases) {
+        std::wstring folder = c.input;
+        collapse_doubled_backslash(folder);
+        EXPECT_EQ(folder, c.expected) << "from " << std::string(c.input.begin(), c.input.end());
+    }
+}
+
+std::wstring test_root()
+{
+    wchar_t value[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"TOLVI_TEST_ROOT", value, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        length = GetTempPathW(MAX_PATH, value);
+    }
+    std::wstring root(value, length);
+    if (root.back() != L'\\') {
+        root += L'\\';
+    }
+    return root;
+}
+
+std::wstring short_form(const std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? L"" : std::wstring(buffer, length);
+}
+
+std::wstring lower_drive(std::wstring path)
+{
+    path[0] = static_cast<wchar_t>(towlower(path[0]));
+    return path;
+}
+
+// On a real folder tree <root>hn<pid>\Long Folder Name\ (the parent's name
+// fits 8.3, the child's does not): every spelling of an existing folder
+// comes back as stored, with an upper-case drive and its closing
+// backslash; a missing path comes back as given.
+TEST(NormalizePath, ExistingFoldersComeBackAsStored)
+{
+    const std::wstring parent =
+        test_root() + L"hn" + std::to_wstring(GetCurrentProcessId() % 100000) + L"\\";
+    const std::wstring child = parent + L"Long Folder Name\\";
+    ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(child.c_str(), nullptr));
+    const std::wstring short_child = short_form(child);
+    std::wstring upper_parent = parent;
+    for (std::size_t i = test_root().size(); i < upper_parent.size(); ++i) {
+        upper_parent[i] = static_cast<wchar_t>(towupper(upper_parent[i]));
+    }
+    const std::wstring missing = lower_drive(parent + L"No Such Folder\\");
+    const std::vector<TextCase> cases = {
+        {lower_drive(short_child), child},
+        {lower_drive(child), child},
+        {lower_drive(upper_parent), parent},
+        // Wine's GetLongPathNameW alone only restores the case of components
+        // that fit 8.3; going through the short form first restores every one.
+        {lower_drive(upper_parent) + L"long FOLDER name\\", child},
+        {lower_drive(child.substr(0, 3)), child.substr(0, 3)},
+        {missing, missing},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(normalize_path(c.input), c.expected) << std::string(c.input.begin(), c.input.end());
+    }
+    RemoveDirectoryW(child.c_str());
+    RemoveDirectoryW(parent.c_str());
+    EXPECT_NE(short_child, child);  // the child really has a distinct short form
+}
+
+TEST(PreparedFolders, DoubledDriveRootBecomesOneRootWithItsVolume)
+{
+    // A drive root typed as "s:\" is resolved as "s:\\"; prepared, it is the
+    // root once, upper-cased, and is its own volume root.
+    std::wstring folder = test_root().substr(0, 3) + L"\\";
+    folder[0] = static_cast<wchar_t>(towlower(folder[0]));
+    collapse_doubled_backslash(folder);
+    ASSERT_EQ(folder.size(), 3u);
+    EXPECT_EQ(volume_root(folder), folder);
+    const std::wstring prepared = normalize_path(folder);
+    EXPECT_EQ(prepared, std::wstring(1, static_cast<wchar_t>(towupper(folder[0]))) + L":\\");
+}
+
+} // namespace
