@@ -1,0 +1,59 @@
+// Asks the questions given on the command line through the real Yes/No/All
+// prompt and shows, after each answer, what the prompt returned and the
+// state of its question flag:
+//
+//   prompt_probe [/copy] [/hold] question...
+//
+// The flag starts false, as the overwrite question's flag does, or true
+// with /copy, as the copy question's does. All questions share it, and, as
+// the engine does, a question is asked only while the flag still has its
+// starting value; a question not asked shows "skipped". With /hold the
+// probe waits for one more key after each answer before it writes the
+// result, so the screen can be inspected just as the prompt left it.
+#include "console_writer.h"
+#include "prompt.h"
+#include "start_up.h"
+
+#include <conio.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::wstring digit(bool value)
+{
+    return value ? L"1" : L"0";
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t* argv[])
+{
+    probe_console();
+
+    bool flag = false;
+    bool hold = false;
+    int first = 1;
+    for (; first < argc && argv[first][0] == L'/'; ++first) {
+        if (std::wcscmp(argv[first], L"/copy") == 0) {
+            flag = true;
+        } else if (std::wcscmp(argv[first], L"/hold") == 0) {
+            hold = true;
+        }
+    }
+
+    const bool start = flag;
+    for (int i = first; i < argc; ++i) {
+        if (flag != start) {
+            console_write(L"skipped flag=" + digit(flag), false, true);
+            continue;
+        }
+        const bool answer = prompt_yes_no_all(argv[i], flag);
+        if (hold) {
+            _getwch();
+        }
+        console_write(L"answer=" + digit(answer) + L" flag=" + digit(flag), false, true);
+    }
+    return 0;
+}

@@ -1,0 +1,143 @@
+"""Text of the tool at a real console: the usage text in Japanese and in
+English, the usage text redirected from a console in code page 65001 or
+932, and the per-file report line (after a question, too) with the cursor
+it leaves.
+
+Run as: python3 test_console_text.py <folder with tolvi.exe>
+"""
+
+import os
+import shutil
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from tmux_console import (Console, drive_folder, ensure_japanese_locale,  # noqa: E402
+                          wine_command)
+
+BIN = Path(sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("TOLVI_BIN", ".")).resolve()
+TOLVI = BIN / "tolvi.exe"
+JAPANESE = "ja_JP.UTF-8"
+
+USAGE_HEAD = "Tolvi [/a] [/e | /p] [/f] [/m[r]] [/r] [/u] [/h] [/c] [/l | /q | /t | /v] "
+ENGLISH_USAGE = [
+    "Copy files.",
+    "",
+    USAGE_HEAD + "source [destination]",
+    "      /a Do not copy attribute",
+    "      /e Copy only file which exist",
+    "      /p Promp for new copy",
+    "      /f No overwrite prompt",
+    "      /m Move file",
+    "         r Move read only file also",
+    "      /r Overwrite read only file also",
+    "      /u Copy only newer file",
+    "      /h Include hidden and system attribute",
+    "      /c Keep file create date/time",
+    "      /l Display only number of files copied",
+    "      /q No display, no overwrite prompt",
+    "      /t Display copy destination",
+    "      /v Verbose",
+]
+JAPANESE_USAGE = [
+    "ファイルをコピーします。",
+    "",
+    USAGE_HEAD + "コピー元 [コピー先]",
+    "      /a 属性はコピーしない",
+    "      /e 存在するファイルのみコピーする",
+    "      /p 新規コピーの確認をする",
+    "      /f 上書き確認なし",
+    "      /m ファイルを移動する",
+    "         r 読み取り専用ファイルも移動する",
+    "      /r 読み取り専用ファイルも上書きする",
+    "      /u 新しいファイルのみコピーする",
+    "      /h 隠し属性およびシステム属性も含める",
+    "      /c ファイル作成日時を維持する",
+    "      /l コピーしたファイルの数だけ表示する",
+    "      /q 表示なし、上書き確認なし",
+    "      /t コピー先を表示する",
+    "      /v 詳細表示",
+]
+
+
+def windows_path(path):
+    """The path of a host file as Wine's drive Z: shows it."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def setUpModule():
+    ensure_japanese_locale()
+
+
+class UsageText(unittest.TestCase):
+    def test_usage_at_console_in_each_language(self):
+        for language, lines in [(JAPANESE, JAPANESE_USAGE), ("C.UTF-8", ENGLISH_USAGE)]:
+            with self.subTest(language=language):
+                with Console(wine_command(TOLVI, "/?"), width=120, height=24,
+                             language=language) as console:
+                    self.assertEqual(console.wait_exit(), 0)
+                    self.assertEqual(console.screen(), lines + [""] * 7)
+                    self.assertEqual(console.cursor(), (0, 17))
+
+    def test_usage_redirected_from_console_uses_its_code_page(self):
+        # UTF-8 without a byte-order mark under code page 65001; under 932
+        # the system's ANSI code page, which is Shift-JIS here too.
+        for chcp, encoding in [("chcp 65001 >nul & ", "utf-8"), ("", "cp932")]:
+            with self.subTest(encoding=encoding):
+                command = wine_command("cmd", "/c", chcp + windows_path(TOLVI) + " /? > out.txt")
+                with Console(command, language=JAPANESE) as console:
+                    self.assertEqual(console.wait_exit(), 0)
+                    self.assertEqual(console.screen(), [""] * 24)
+                    expected = "".join(line + "\r\n" for line in JAPANESE_USAGE).encode(encoding)
+                    self.assertEqual((Path(console.work) / "out.txt").read_bytes(), expected)
+
+
+class ReportLine(unittest.TestCase):
+    def setUp(self):
+        scratch = drive_folder("s")
+        self.assertIsNotNone(scratch, "drive S: of the Wine prefix is not mapped")
+        self.folder = scratch / ("console-%d-%s" % (os.getpid(), self._testMethodName))
+        shutil.rmtree(self.folder, ignore_errors=True)
+        (self.folder / "dst").mkdir(parents=True)
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        (self.folder / "a.txt").write_bytes(b"new contents\r\n")
+
+    def run_copy(self, language="C.UTF-8"):
+        console = Console(wine_command(TOLVI, "a.txt", "dst"), language=language,
+                          cwd=self.folder)
+        self.addCleanup(console.close)
+        return console
+
+    def test_new_copy_shows_its_line_and_leaves_the_cursor_visible(self):
+        console = self.run_copy()
+        self.assertEqual(console.wait_exit(), 0)
+        self.assertEqual(console.screen(), ["Copy: a.txt"] + [""] * 23)
+        self.assertEqual(console.cursor(), (0, 1))
+        self.assertTrue(console.cursor_visible())
+        self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), b"new contents\r\n")
+
+    def test_report_line_takes_the_place_of_the_question(self):
+        for language, question, key, line, status, contents in [
+            ("C.UTF-8", "a.txt: Overwrite? (Yes/No/All)", "y", "Update: a.txt", 0,
+             b"new contents\r\n"),
+            (JAPANESE, "a.txt: 上書きしますか？ (Yes/No/All)", "n", None, 1, b"old\r\n"),
+        ]:
+            with self.subTest(language=language, key=key):
+                (self.folder / "dst" / "a.txt").write_bytes(b"old\r\n")
+                console = self.run_copy(language)
+                console.wait_for(question)
+                self.assertEqual(console.screen()[0], question)
+                console.send_keys(key)
+                console.wait_for(question + " " + key)
+                console.send_keys("Enter")
+                self.assertEqual(console.wait_exit(), status)
+                rows = [line] if line else []
+                self.assertEqual(console.screen(), rows + [""] * (24 - len(rows)))
+                self.assertEqual(console.cursor(), (0, len(rows)))
+                self.assertTrue(console.cursor_visible())
+                self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), contents)
+
+
+if __name__ == "__main__":
+    unittest.main()
