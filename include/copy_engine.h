@@ -27,7 +27,6 @@ struct FileJob {
     FILETIME source_creation_time{};
     std::uint64_t source_seconds = 0;   // last-write time in whole seconds
     std::uint64_t dest_seconds = 0;
-    FileIdentity source_identity;
     bool overwriting = false;           // the destination existed
 };
 

@@ -16,22 +16,46 @@ bool refuse(const std::wstring& path, MessageId id)
     return false;
 }
 
-// Opens `path` for reading and reads its times and identity; false when it
-// cannot be opened. A failed GetFileTime leaves the times at zero.
-bool read_times(const std::wstring& path, FILETIME* creation, FILETIME& last_write,
-                FileIdentity& identity)
+HANDLE open_for_reading(const std::wstring& path)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// Opens `path` for reading and reads its times; false when it cannot be
+// opened. A failed GetFileTime leaves the times at zero.
+bool read_times(const std::wstring& path, FILETIME& creation, FILETIME& last_write)
+{
+    FileHandle file(open_for_reading(path));
     if (!file.is_open()) {
         return false;
     }
-    GetFileTime(file.get(), creation, nullptr, &last_write);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(file.get(), &info)) {
-        identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
-    }
+    GetFileTime(file.get(), &creation, nullptr, &last_write);
     return true;
+}
+
+FileIdentity identity_of(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return {};
+    }
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+}
+
+// The identity of the file at `path`, opened only to ask it; unknown when
+// it cannot be opened.
+FileIdentity identity_at(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    return file.is_open() ? identity_of(file.get()) : FileIdentity{};
+}
+
+bool same_time(const FILETIME& a, const FILETIME& b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
 // True when both identities are known and name one file.
@@ -79,15 +103,25 @@ bool may_overwrite(FileJob& job)
     if (read_only && !settings.overwrite_read_only) {
         return refuse(job.dest_path, msg_write_prohibited);
     }
-    FILETIME last_write{};
-    FileIdentity dest_identity;
-    if (!read_times(job.dest_path, nullptr, last_write, dest_identity)) {
-        return refuse(job.dest_path, msg_open_error);
-    }
-    job.dest_seconds = whole_seconds(last_write);
     // Another name for the source itself (letter case, short name, link):
-    // replacing or deleting it would destroy the source.
-    if (same_file(job.source_identity, dest_identity)) {
+    // replacing or deleting it would destroy the source. One file has one
+    // set of times, so the identities, which cost a volume query each, are
+    // asked only when the destination's times are the source's.
+    FileIdentity dest_identity;
+    {
+        FileHandle dest(open_for_reading(job.dest_path));
+        if (!dest.is_open()) {
+            return refuse(job.dest_path, msg_open_error);
+        }
+        FILETIME creation{};
+        FILETIME last_write{};
+        GetFileTime(dest.get(), &creation, nullptr, &last_write);
+        job.dest_seconds = whole_seconds(last_write);
+        if (job.dest_seconds == job.source_seconds && same_time(creation, job.source_creation_time)) {
+            dest_identity = identity_of(dest.get());
+        }
+    }
+    if (dest_identity.known && same_file(identity_at(job.source_path), dest_identity)) {
         console_write(std::wstring(message_text(msg_same_file)), true, true);
         return false;
     }
@@ -129,8 +163,8 @@ bool times_within_tolerance(std::uint64_t source_seconds, std::uint64_t dest_sec
 bool source_is_newer(std::uint64_t source_seconds, std::uint64_t dest_seconds,
                      std::int32_t tolerance)
 {
-    return source_seconds > dest_seconds &&
-           !times_within_tolerance(source_seconds, dest_seconds, tolerance);
+    return !times_within_tolerance(source_seconds, dest_seconds, tolerance) &&
+           !(source_seconds < dest_seconds);
 }
 
 bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_file)
@@ -149,7 +183,7 @@ bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_fil
         return false;
     }
     FILETIME last_write{};
-    if (!read_times(job.source_path, &job.source_creation_time, last_write, job.source_identity)) {
+    if (!read_times(job.source_path, job.source_creation_time, last_write)) {
         return refuse(job.source_path, msg_open_error);
     }
     job.source_seconds = whole_seconds(last_write);

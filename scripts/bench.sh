@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Measures tolvi.exe under Wine side by side with Wine's xcopy (and cmd's
+# move), a bare CopyFileW / MoveFileW loop and native cp, and counts the
+# calls it makes per file; prints the results as Markdown tables
+# (bench/RESULTS.md records a run). Not part of the test suite.
+#
+#   scripts/bench.sh [--large-gib] [bench/run_bench.py options]
+#
+# --large-gib measures the large file at 1 GiB instead of 256 MiB. The
+# benchmark files live in build/bench_data and are removed at the end.
+# The build folder is build/bench, or TOLVI_BENCH_BUILD when set.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/setup.sh"
+tolvi_install_missing
+
+build="${TOLVI_BENCH_BUILD:-$root/build/bench}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DTOLVI_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target tolvi bare_loop >/dev/null
+tolvi_start_wine "$root"
+
+args=()
+for arg in "$@"; do
+    if [ "$arg" = "--large-gib" ]; then
+        args+=(--large-mib 1024)
+    else
+        args+=("$arg")
+    fi
+done
+exec python3 "$root/bench/run_bench.py" --bin "$build/bin" --data "$root/build/bench_data" \
+    --count-calls "${args[@]}"
