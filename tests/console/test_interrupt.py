@@ -1,0 +1,105 @@
+"""Ctrl+C at a question in the middle of a pattern run, at a real console:
+the run ends at once with exit code 0, the files before the question are
+done, and the file asked about and every file after it are untouched.
+
+Run as: python3 test_interrupt.py <folder with tolvi.exe>
+
+Wine delivers Ctrl+C from a terminal as a signal on which it ends the
+process itself (status 0), not as the key 0x03 that the prompt acts on;
+the prompt's own handling of 0x03 is covered by the unit tests of the key
+steps. What a user sees is the same: the run stops where it stood.
+"""
+
+import os
+import shutil
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from tmux_console import Console, drive_folder, wine_command  # noqa: E402
+
+BIN = Path(sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("TOLVI_BIN", ".")).resolve()
+TOLVI = BIN / "tolvi.exe"
+SUFFIX = " (Yes/No/All) "
+NAMES = ["a.txt", "b.txt", "c.txt", "d.txt"]
+
+
+class InterruptAtQuestion(unittest.TestCase):
+    def setUp(self):
+        scratch = drive_folder("S")
+        if scratch is None:
+            self.skipTest("drive S: (the scratch drive) is not mapped in the Wine prefix")
+        name = "interrupt_%d_%s" % (os.getpid(), self._testMethodName)
+        self.host = scratch / name
+        shutil.rmtree(self.host, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, self.host, True)
+        (self.host / "src").mkdir(parents=True)
+        (self.host / "dst").mkdir()
+        for file in NAMES:
+            self.src(file).write_bytes(("new " + file).encode())
+        self.windows = "S:\\" + name + "\\"
+
+    def src(self, file):
+        return self.host / "src" / file
+
+    def dst(self, file):
+        return self.host / "dst" / file
+
+    def run_at_console(self, *options):
+        console = Console(wine_command(TOLVI, *options, self.windows + "src\\*.txt",
+                                       self.windows + "dst"))
+        self.addCleanup(console.close)
+        return console
+
+    def interrupt(self, console, question, typed=()):
+        """Waits for `question`, types `typed`, then Ctrl+C; returns the
+        screen once the run has ended."""
+        console.wait_for(question + SUFFIX.rstrip())
+        for key in typed:
+            console.send_keys(key)
+        console.wait_until(lambda: console.screen()[-1] == "" and
+                           "".join(console.screen()).endswith("".join(typed)),
+                           what="the typed letters")
+        console.send_keys("C-c")
+        self.assertEqual(console.wait_exit(), 0)
+        return console.screen()
+
+    def test_overwrite_question_in_a_copy(self):
+        self.dst("b.txt").write_bytes(b"old b.txt")
+        for typed in [(), ("y",)]:
+            with self.subTest(typed=typed):
+                for file in ["a.txt", "c.txt", "d.txt"]:
+                    if self.dst(file).exists():
+                        self.dst(file).unlink()
+                console = self.run_at_console()
+                screen = self.interrupt(console, "b.txt: Overwrite?", typed)
+                # The question stays as it stood; nothing follows it.
+                self.assertEqual(screen[:3], ["Copy: a.txt",
+                                              ("b.txt: Overwrite?" + SUFFIX + "".join(typed)).rstrip(), ""])
+                asked = "b.txt: Overwrite?" + SUFFIX + "".join(typed)
+                self.assertEqual(console.cursor(), (len(asked), 1))
+                self.assertEqual(self.dst("a.txt").read_bytes(), b"new a.txt")
+                self.assertEqual(self.dst("b.txt").read_bytes(), b"old b.txt")
+                self.assertFalse(self.dst("c.txt").exists())
+                self.assertFalse(self.dst("d.txt").exists())
+                for file in NAMES:
+                    self.assertEqual(self.src(file).read_bytes(), ("new " + file).encode())
+
+    def test_copy_question_in_a_move(self):
+        # /p asks before each new file: yes for a.txt, Ctrl+C at b.txt.
+        console = self.run_at_console("/m", "/p")
+        console.wait_for("a.txt: Copy?" + SUFFIX.rstrip())
+        console.send_keys("y", "Enter")
+        screen = self.interrupt(console, "b.txt: Copy?")
+        self.assertEqual(screen[:3], ["Move: a.txt", "b.txt: Copy?" + SUFFIX.rstrip(), ""])
+        self.assertEqual(sorted(p.name for p in (self.host / "dst").iterdir()), ["a.txt"])
+        self.assertEqual(self.dst("a.txt").read_bytes(), b"new a.txt")
+        self.assertEqual(sorted(p.name for p in (self.host / "src").iterdir()),
+                         ["b.txt", "c.txt", "d.txt"])
+        for file in NAMES[1:]:
+            self.assertEqual(self.src(file).read_bytes(), ("new " + file).encode())
+
+
+if __name__ == "__main__":
+    unittest.main()
