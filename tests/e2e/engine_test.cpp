@@ -1,13 +1,13 @@
 // The copy/move engine end to end: the real exe on real folders, standard
 // error redirected, so a question can never be asked and counts as No.
 #include "e2e_support.h"
+#include "host_shell.h"
+#include "run_checks.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -34,30 +34,6 @@ struct Folders {
     std::wstring dst_arg() const { return dst.substr(0, dst.size() - 1); }
 };
 
-// Options written as one string ("/m /f") followed by the paths.
-RunResult tolvi(const std::wstring& options, const std::vector<std::wstring>& paths)
-{
-    std::vector<std::wstring> args;
-    std::wistringstream words(options);
-    for (std::wstring word; words >> word;) {
-        args.push_back(word);
-    }
-    args.insert(args.end(), paths.begin(), paths.end());
-    return run_tolvi(args);
-}
-
-void expect_run(const RunResult& result, int exit_code, const std::string& out, const std::string& err)
-{
-    EXPECT_EQ(result.exit_code, exit_code);
-    EXPECT_EQ(result.out, out);
-    EXPECT_EQ(result.err, err);
-}
-
-bool under_wine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // Holds a file open with the given sharing while the exe runs.
 class HeldOpen {
 public:
@@ -71,87 +47,6 @@ public:
 private:
     HANDLE handle_;
 };
-
-// Copies a string that Wine allocated on the process heap, and frees it.
-template <typename Char>
-std::basic_string<Char> taken(Char* text)
-{
-    std::basic_string<Char> copy = text != nullptr ? text : std::basic_string<Char>();
-    HeapFree(GetProcessHeap(), 0, text);
-    return copy;
-}
-
-// Sets or clears the immutable flag of a file or folder on the Linux side
-// (chattr). Wine starts a Unix program detached and cannot wait for it, so
-// the shell leaves a marker file and the test waits for that.
-bool change_immutable(const std::wstring& path, bool on)
-{
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    using DosName = WCHAR*(CDECL*)(LPCSTR);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto unix_name = reinterpret_cast<UnixName>(GetProcAddress(kernel, "wine_get_unix_file_name"));
-    const auto dos_name = reinterpret_cast<DosName>(GetProcAddress(kernel, "wine_get_dos_file_name"));
-    if (unix_name == nullptr || dos_name == nullptr) {
-        return false;
-    }
-    static unsigned counter = 0;
-    const std::wstring marker = test_root() + L"immutable_" + std::to_wstring(GetCurrentProcessId()) +
-                                L"_" + std::to_wstring(counter++) + L".done";
-    std::wstring target = path;
-    if (target.back() == L'\\') {
-        target.pop_back();
-    }
-    const std::string unix_target = taken(unix_name(target.c_str()));
-    const std::string unix_root = taken(unix_name(test_root().c_str()));
-    const std::wstring shell = taken(dos_name("/bin/sh"));
-    const std::string unix_marker = unix_root + "/" + utf8(marker.substr(test_root().size()));
-    std::string script = std::string("chattr ") + (on ? "+i" : "-i") + " '" + unix_target +
-                         "' && touch '" + unix_marker + "'";
-    wchar_t wide_script[1024];
-    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, script.c_str(), -1, wide_script, 1024);
-    if (wide_length <= 0) {
-        return false;
-    }
-    std::wstring command = L"\"" + shell + L"\" -c \"" + wide_script + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int wait = 0; wait < 200; ++wait) {
-        if (file_exists(marker)) {
-            DeleteFileW(marker.c_str());
-            return true;
-        }
-        Sleep(50);
-    }
-    return false;
-}
-
-// Immutable while the holder lives; declared after the folders it works
-// in, so the flag is gone before they are removed, also on failure.
-class Immutable {
-public:
-    explicit Immutable(std::wstring path) : path_(std::move(path)), active_(change_immutable(path_, true)) {}
-    ~Immutable()
-    {
-        if (active_) {
-            change_immutable(path_, false);
-        }
-    }
-    bool active() const { return active_; }
-
-private:
-    std::wstring path_;
-    bool active_;
-};
-
-#define REQUIRE_IMMUTABLE(holder) \
-    if (!(holder).active()) GTEST_SKIP() << "needs chattr on the Linux folder behind the drive (Wine)"
 
 } // namespace
 
@@ -283,8 +178,8 @@ TEST(EngineRefusal, ReadOnlyOfDestinationThatCannotBeCleared)
     Folders f;
     make_file(f.src + L"a.txt", "new", t0 + 10);
     make_file(f.dst + L"a.txt", "old", t0, R);
-    Immutable frozen(f.dst + L"a.txt");
-    REQUIRE_IMMUTABLE(frozen);
+    const HostChange frozen = immutable(f.dst + L"a.txt");
+    REQUIRE_HOST(frozen, "chattr on the Linux folder behind the drive");
     expect_run(tolvi(L"/r /f", {f.src + L"a.txt", f.dst_arg()}), 1, "",
                utf8(f.dst) + "a.txt - Error during changing attributes.\r\n");
     EXPECT_EQ(read_file(f.dst + L"a.txt"), "old");
@@ -358,9 +253,8 @@ TEST(EngineNewerOnly, ToleranceZero)
 // An NTFS source and a CDFS destination: tolerance 2.
 TEST(EngineNewerOnly, ToleranceTwoAcrossFileSystems)
 {
-    wchar_t cd_root[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"TOLVI_TEST_CD_ROOT", cd_root, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::wstring cd = cd_root();
+    if (cd.empty()) {
         GTEST_SKIP() << "TOLVI_TEST_CD_ROOT names no second file system";
     }
     const NewerCase cases[] = {
@@ -372,7 +266,7 @@ TEST(EngineNewerOnly, ToleranceTwoAcrossFileSystems)
         {t0, 0, t0 + 3, 0, L"/f /v", "Downdate: %"},
     };
     for (const NewerCase& c : cases) {
-        check_newer_only(c, cd_root);
+        check_newer_only(c, cd);
     }
 }
 
@@ -465,8 +359,8 @@ TEST(EngineFailure, CopyOrMoveFails)
             make_file(f.dst + L"a.txt", "old", t0);
         }
         {
-            Immutable frozen(c.dest_exists ? f.dst + L"a.txt" : f.dst);
-            REQUIRE_IMMUTABLE(frozen);
+            const HostChange frozen = immutable(c.dest_exists ? f.dst + L"a.txt" : f.dst);
+            REQUIRE_HOST(frozen, "chattr on the Linux folder behind the drive");
             expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), 1, c.out,
                        c.message ? utf8(f.dst) + "a.txt - Error during copy.\r\n" : "");
         }

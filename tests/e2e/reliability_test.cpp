@@ -4,6 +4,7 @@
 // hostile names. The exe must report each with its own messages, go on
 // with the next file, and lose or corrupt no file.
 #include "e2e_support.h"
+#include "host_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -16,117 +17,6 @@
 #include <vector>
 
 namespace {
-
-bool under_wine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// The host path behind a Windows path, or "" when not under Wine.
-std::string unix_path(std::wstring path)
-{
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    const auto unix_name = reinterpret_cast<UnixName>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-    if (unix_name == nullptr) {
-        return "";
-    }
-    if (path.size() > 3 && path.back() == L'\\') {
-        path.pop_back();
-    }
-    char* name = unix_name(path.c_str());
-    const std::string result = name != nullptr ? name : "";
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Runs `script` with the host's shell and returns its exit status; -1 when
-// there is no host (not Wine) or it gave no answer. Wine starts a host
-// program detached, so the script writes its status to a file that is
-// awaited here.
-int run_host_script(const std::string& script)
-{
-    static std::atomic<unsigned> counter{0};
-    const std::wstring base = test_root() + L"host_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                              std::to_wstring(counter++);
-    const std::wstring status = base + L".status";
-    const std::string unix_base = unix_path(base + L".sh");
-    if (unix_base.empty()) {
-        return -1;
-    }
-    const std::string unix_status = unix_path(status);
-    make_file(base + L".sh", script + "\necho $? > '" + unix_status + ".tmp' && mv '" + unix_status +
-                                 ".tmp' '" + unix_status + "'\n");
-    std::wstring command = L"/bin/sh \"" + std::wstring(unix_base.begin(), unix_base.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    int result = -1;
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        for (int wait = 0; wait < 600 && !file_exists(status); ++wait) {
-            Sleep(50);
-        }
-        if (file_exists(status)) {
-            result = std::stoi(read_file(status));
-        }
-    }
-    DeleteFileW(status.c_str());
-    DeleteFileW((base + L".sh").c_str());
-    return result;
-}
-
-// A host-side change undone when the holder goes out of scope; declared
-// after the folders it works in, so it is undone before they are removed.
-class HostChange {
-public:
-    HostChange(const std::string& apply, std::string undo)
-        : undo_(std::move(undo)), active_(run_host_script(apply) == 0)
-    {
-    }
-    ~HostChange()
-    {
-        if (active_) {
-            run_host_script(undo_);
-        }
-    }
-    HostChange(const HostChange&) = delete;
-    HostChange& operator=(const HostChange&) = delete;
-    bool active() const { return active_; }
-
-private:
-    std::string undo_;
-    bool active_;
-};
-
-std::string quoted(const std::string& text)
-{
-    return "'" + text + "'";
-}
-
-RunResult tolvi(const std::wstring& options, const std::vector<std::wstring>& paths)
-{
-    std::vector<std::wstring> args;
-    std::wistringstream words(options);
-    for (std::wstring word; words >> word;) {
-        args.push_back(word);
-    }
-    args.insert(args.end(), paths.begin(), paths.end());
-    return run_tolvi(args);
-}
-
-// The bytes the exe writes for `text` on redirected output (ANSI code page).
-std::string ansi(const std::wstring& text)
-{
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
 
 std::wstring numbered(int i)
 {
@@ -190,9 +80,6 @@ int first_failure(const std::string& out, const std::string& verb, int count)
     EXPECT_FALSE(std::getline(lines, line)) << "a line more than files: " << line;
     return first;
 }
-
-#define REQUIRE_HOST(change, what) \
-    if (!(change).active()) GTEST_SKIP() << "needs root on the Linux host behind Wine: " what
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "e2e_support.h"
+#include "run_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -13,34 +14,6 @@ using Names = std::vector<std::wstring>;
 std::wstring typed(const std::wstring& folder)
 {
     return folder.substr(0, folder.size() - 1);
-}
-
-std::wstring short_form(const std::wstring& path)
-{
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? L"" : std::wstring(buffer, length);
-}
-
-std::wstring lower_drive(std::wstring path)
-{
-    path[0] = static_cast<wchar_t>(towlower(path[0]));
-    return path;
-}
-
-// The second scratch volume (another file-system name), or empty.
-std::wstring cd_root()
-{
-    wchar_t value[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"TOLVI_TEST_CD_ROOT", value, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? L"" : std::wstring(value, length);
-}
-
-void expect_run(const RunResult& result, int exit_code, const std::string& out, const std::string& err)
-{
-    EXPECT_EQ(result.exit_code, exit_code);
-    EXPECT_EQ(result.out, out);
-    EXPECT_EQ(result.err, err);
 }
 
 TEST(RunDriver, FolderSourceCopiedIntoTheCurrentFolder)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cwctype>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -67,14 +69,44 @@ void check(bool ok, const char* what)
 
 } // namespace
 
-std::string utf8(const std::wstring& text)
+namespace {
+std::string narrow(const std::wstring& text, UINT code_page)
 {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+    const int size = WideCharToMultiByte(code_page, 0, text.c_str(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
+    WideCharToMultiByte(code_page, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
                         nullptr, nullptr);
     return bytes;
+}
+} // namespace
+
+std::string utf8(const std::wstring& text)
+{
+    return narrow(text, CP_UTF8);
+}
+
+std::string ansi(const std::wstring& text)
+{
+    return narrow(text, CP_ACP);
+}
+
+std::wstring short_form(const std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? L"" : std::wstring(buffer, length);
+}
+
+std::wstring lower_drive(std::wstring path)
+{
+    path[0] = static_cast<wchar_t>(towlower(path[0]));
+    return path;
+}
+
+bool under_wine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 std::wstring tolvi_exe()
@@ -96,6 +128,13 @@ std::wstring test_root()
         root += L'\\';
     }
     return root;
+}
+
+std::wstring cd_root()
+{
+    wchar_t value[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"TOLVI_TEST_CD_ROOT", value, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? L"" : std::wstring(value, length);
 }
 
 RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& args,
@@ -154,6 +193,17 @@ RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& 
 RunResult run_tolvi(const std::vector<std::wstring>& args, const RunOptions& options)
 {
     return run_program(tolvi_exe(), args, options);
+}
+
+RunResult tolvi(const std::wstring& options, const std::vector<std::wstring>& paths)
+{
+    std::vector<std::wstring> args;
+    std::wistringstream words(options);
+    for (std::wstring word; words >> word;) {
+        args.push_back(word);
+    }
+    args.insert(args.end(), paths.begin(), paths.end());
+    return run_tolvi(args);
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& parent)

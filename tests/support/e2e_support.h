@@ -28,6 +28,10 @@ std::wstring tolvi_exe();
 // C runtime parses them) and waits for it (at most 60 s).
 RunResult run_tolvi(const std::vector<std::wstring>& args, const RunOptions& options = {});
 
+// Runs tolvi.exe with the options written as one string ("/m /f", split
+// on blanks) followed by the paths.
+RunResult tolvi(const std::wstring& options, const std::vector<std::wstring>& paths);
+
 // Runs any program with a full command line, streams captured as above.
 RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& args,
                       const RunOptions& options = {});
@@ -35,6 +39,13 @@ RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& 
 // The folder under which tests make their folders: TOLVI_TEST_ROOT when
 // set (a drive letter mapped to a scratch folder under Wine), else TEMP.
 std::wstring test_root();
+
+// TOLVI_TEST_CD_ROOT: a second scratch volume with another file system,
+// or empty when not set.
+std::wstring cd_root();
+
+// True when the tests run under Wine rather than Windows.
+bool under_wine();
 
 // A fresh, uniquely named folder (full path ending in a backslash),
 // removed with everything in it when the holder goes out of scope.
@@ -86,5 +97,14 @@ std::wstring stored_name(const std::wstring& path);
 // sorted.
 std::vector<std::wstring> list_folder(const std::wstring& folder);
 
+// The short (8.3) form of an existing path, or empty.
+std::wstring short_form(const std::wstring& path);
+
+// `path` with its drive letter in lower case.
+std::wstring lower_drive(std::wstring path);
+
 // UTF-16 to UTF-8, for readable assertions.
 std::string utf8(const std::wstring& text);
+
+// The bytes the exe writes for `text` on redirected output (ANSI code page).
+std::string ansi(const std::wstring& text);

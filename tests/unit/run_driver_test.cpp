@@ -1,6 +1,6 @@
 #include "run_driver.h"
 
-#include <windows.h>
+#include "e2e_support.h"
 
 #include <gtest/gtest.h>
 
@@ -61,33 +61,6 @@ TEST(RunDriverText, CollapseRemovesOneBackslashOfTheLastPairOnly)
         collapse_doubled_backslash(folder);
         EXPECT_EQ(folder, c.expected) << "from " << std::string(c.input.begin(), c.input.end());
     }
-}
-
-std::wstring test_root()
-{
-    wchar_t value[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(L"TOLVI_TEST_ROOT", value, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        length = GetTempPathW(MAX_PATH, value);
-    }
-    std::wstring root(value, length);
-    if (root.back() != L'\\') {
-        root += L'\\';
-    }
-    return root;
-}
-
-std::wstring short_form(const std::wstring& path)
-{
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? L"" : std::wstring(buffer, length);
-}
-
-std::wstring lower_drive(std::wstring path)
-{
-    path[0] = static_cast<wchar_t>(towlower(path[0]));
-    return path;
 }
 
 // On a real folder tree <root>hn<pid>\Long Folder Name\ (the parent's name
