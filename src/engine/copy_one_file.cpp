@@ -65,6 +65,37 @@ bool same_file(const FileIdentity& a, const FileIdentity& b)
            a.index_high == b.index_high && a.index_low == b.index_low;
 }
 
+// Opens the destination for its last-write time (into job.dest_seconds)
+// and, when its times are exactly the source's, its identity. False when it
+// cannot be opened.
+bool read_dest_time(FileJob& job, FileIdentity& identity)
+{
+    FileHandle dest(open_for_reading(job.dest_path));
+    if (!dest.is_open()) {
+        return false;
+    }
+    FILETIME creation{};
+    FILETIME last_write{};
+    GetFileTime(dest.get(), &creation, nullptr, &last_write);
+    job.dest_seconds = whole_seconds(last_write);
+    // One file has one set of times, so only a destination showing the
+    // source's times can be the source under another name. The identity
+    // query asks the volume for its serial number, which is slow on some
+    // systems, so it is not made for every file.
+    if (job.dest_seconds == job.source_seconds && same_time(creation, job.source_creation_time)) {
+        identity = identity_of(dest.get());
+    }
+    return true;
+}
+
+// True when the destination is the source reached by another name (letter
+// case, short name, hard link, another route): replacing or deleting it
+// would destroy the source.
+bool is_the_source_itself(const FileJob& job, const FileIdentity& dest_identity)
+{
+    return dest_identity.known && same_file(identity_at(job.source_path), dest_identity);
+}
+
 // Under /m: a hidden or system source is never moved, a read-only one only
 // under /mr. Writes the refusal; true when the source may be moved.
 bool source_may_be_moved(const FileJob& job)
@@ -103,25 +134,11 @@ bool may_overwrite(FileJob& job)
     if (read_only && !settings.overwrite_read_only) {
         return refuse(job.dest_path, msg_write_prohibited);
     }
-    // Another name for the source itself (letter case, short name, link):
-    // replacing or deleting it would destroy the source. One file has one
-    // set of times, so the identities, which cost a volume query each, are
-    // asked only when the destination's times are the source's.
     FileIdentity dest_identity;
-    {
-        FileHandle dest(open_for_reading(job.dest_path));
-        if (!dest.is_open()) {
-            return refuse(job.dest_path, msg_open_error);
-        }
-        FILETIME creation{};
-        FILETIME last_write{};
-        GetFileTime(dest.get(), &creation, nullptr, &last_write);
-        job.dest_seconds = whole_seconds(last_write);
-        if (job.dest_seconds == job.source_seconds && same_time(creation, job.source_creation_time)) {
-            dest_identity = identity_of(dest.get());
-        }
+    if (!read_dest_time(job, dest_identity)) {
+        return refuse(job.dest_path, msg_open_error);
     }
-    if (dest_identity.known && same_file(identity_at(job.source_path), dest_identity)) {
+    if (is_the_source_itself(job, dest_identity)) {
         console_write(std::wstring(message_text(msg_same_file)), true, true);
         return false;
     }
