@@ -117,6 +117,13 @@ int run_single_file(RunArguments& run)
             run.dest_name = search.entry().name;
         }
     }
+    // Both names are now as stored, so a file named by its short name and
+    // by its long name meets itself here.
+    if (same_text_ignoring_case(settings.source_dir, settings.dest_dir) &&
+        same_text_ignoring_case(run.source_name, run.dest_name)) {
+        write_alone(msg_same_file);
+        return run_ended;
+    }
     return copy_one_file(run.source_name, run.dest_name) ? 0 : 1;
 }
 

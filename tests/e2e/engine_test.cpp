@@ -468,19 +468,4 @@ TEST(EngineSameFile, AnotherNameForTheSourceIsLeftAlone)
         EXPECT_EQ(read_file(f.dst + c.link_name), "only copy");
         EXPECT_EQ(stored_name(f.dst + c.link_name), c.link_name);
     }
-
-    // The source's own short name in the same folder passes the run's
-    // textual test and reaches the engine.
-    Folders f;
-    const std::wstring long_path = f.src + L"a long file name.text";
-    make_file(long_path, "only copy", t0);
-    wchar_t short_path[MAX_PATH];
-    const DWORD length = GetShortPathNameW(long_path.c_str(), short_path, MAX_PATH);
-    ASSERT_GT(length, 0u);
-    const std::wstring short_full(short_path, length);
-    const std::wstring short_name = short_full.substr(short_full.find_last_of(L'\\') + 1);
-    ASSERT_NE(short_name, L"a long file name.text");
-    expect_run(tolvi(L"/m /f", {long_path, f.src + short_name}), 1, "", "Same file was specified.\r\n");
-    EXPECT_EQ(read_file(long_path), "only copy");
-    EXPECT_EQ(list_folder(f.src), std::vector<std::wstring>{L"a long file name.text"});
 }

@@ -137,6 +137,24 @@ TEST(RunDriver, SameFolderOrFileRefusedInEverySpelling)
     }
 }
 
+// A file named by its long and by its short name in one folder is one
+// file: refused like the same name twice, before the engine is reached.
+TEST(RunDriver, LongAndShortNameOfOneFileAreTheSameFile)
+{
+    ScratchFolder scratch;
+    const std::wstring long_name = scratch / L"long file name.txt";
+    make_file(long_name, "kept");
+    const std::wstring short_name = short_form(long_name);
+    ASSERT_NE(short_name, long_name);
+    for (const std::vector<std::wstring>& args :
+         {std::vector<std::wstring>{L"/m", L"/f", short_name, long_name},
+          std::vector<std::wstring>{L"/f", long_name, short_name}}) {
+        expect_run(run_tolvi(args, {scratch.path()}), 0, "", "Same file was specified.\r\n");
+        EXPECT_EQ(list_folder(scratch.path()), (Names{L"long file name.txt"}));
+        EXPECT_EQ(read_file(long_name), "kept");
+    }
+}
+
 TEST(RunDriver, ShortFoldersReachTheEngineInLongFormWithUpperDrive)
 {
     ScratchFolder scratch;
