@@ -5,6 +5,7 @@
 #include "run_settings.h"
 
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -49,8 +50,11 @@ bool apply_option(const wchar_t* arg)
 
 const wchar_t* conflicting_options()
 {
-    const int display_options = settings.verbose + settings.show_destination + settings.quiet +
-                                settings.count_only;
+    int display_options = 0;
+    for (const bool given : {settings.verbose, settings.show_destination, settings.quiet,
+                             settings.count_only}) {
+        display_options += given ? 1 : 0;
+    }
     if (display_options >= 2) {
         return L"/l /q /t /v";
     }
