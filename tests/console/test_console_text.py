@@ -139,5 +139,23 @@ class ReportLine(unittest.TestCase):
                 self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), contents)
 
 
+    def test_question_at_console_while_output_goes_to_a_file(self):
+        # Standard output redirected, standard error a console: the question
+        # is asked and erased on the screen, the report line goes to the file.
+        (self.folder / "dst" / "a.txt").write_bytes(b"old\r\n")
+        console = Console(wine_command(TOLVI, "a.txt", "dst", redirect="> out.txt"),
+                          cwd=self.folder)
+        self.addCleanup(console.close)
+        question = "a.txt: Overwrite? (Yes/No/All)"
+        console.wait_for(question)
+        console.send_keys("y")
+        console.wait_for(question + " y")
+        console.send_keys("Enter")
+        self.assertEqual(console.wait_exit(), 0)
+        self.assertEqual(console.screen(), [""] * 24)
+        self.assertEqual(console.cursor(), (0, 0))
+        self.assertEqual((self.folder / "out.txt").read_bytes(), b"Update: a.txt\r\n")
+        self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), b"new contents\r\n")
+
 if __name__ == "__main__":
     unittest.main()
