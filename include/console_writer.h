@@ -14,3 +14,7 @@ void console_write(std::wstring text, bool to_stderr, bool add_newline);
 // Writes `subject` directly followed by the catalogue text of `id`, as one
 // error line on standard error.
 void write_error(const std::wstring& subject, MessageId id);
+
+// Writes the catalogue text of `id` alone, as one error line on standard
+// error.
+void write_message(MessageId id);

@@ -84,7 +84,7 @@ bool parse_arguments(int count, wchar_t* const* args, RunArguments& run)
     for (int i = 0; i < count; ++i) {
         const std::wstring arg = args[i];
         if (arg.empty()) {
-            console_write(std::wstring(message_text(msg_param_empty)), true, true);
+            write_message(msg_param_empty);
             return false;
         }
         if (apply_option(arg.c_str())) {
@@ -100,7 +100,7 @@ bool parse_arguments(int count, wchar_t* const* args, RunArguments& run)
         return false;
     }
     if (settings.source_dir.empty()) {
-        console_write(std::wstring(message_text(msg_source_missing)), true, true);
+        write_message(msg_source_missing);
         return false;
     }
     derive_implied_flags();

@@ -20,7 +20,7 @@ bool refuse(const std::wstring& arg, MessageId id)
 
 bool refuse_alone(MessageId id)
 {
-    console_write(std::wstring(message_text(id)), true, true);
+    write_message(id);
     return false;
 }
 

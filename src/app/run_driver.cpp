@@ -14,11 +14,6 @@ namespace {
 
 constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-void write_alone(MessageId id)
-{
-    console_write(std::wstring(message_text(id)), true, true);
-}
-
 // Refuses a copy of a folder onto itself, or of a file onto itself. True
 // when the run may go on.
 bool folders_may_be_used(const RunArguments& run)
@@ -27,11 +22,11 @@ bool folders_may_be_used(const RunArguments& run)
         return true;
     }
     if (run.dest_name.empty()) {
-        write_alone(msg_same_folder);
+        write_message(msg_same_folder);
         return false;
     }
     if (same_text_ignoring_case(run.dest_name, run.source_name)) {
-        write_alone(msg_same_file);
+        write_message(msg_same_file);
         return false;
     }
     return true;
@@ -121,7 +116,7 @@ int run_single_file(RunArguments& run)
     // by its long name meets itself here.
     if (same_text_ignoring_case(settings.source_dir, settings.dest_dir) &&
         same_text_ignoring_case(run.source_name, run.dest_name)) {
-        write_alone(msg_same_file);
+        write_message(msg_same_file);
         return run_ended;
     }
     return copy_one_file(run.source_name, run.dest_name) ? 0 : 1;

@@ -52,3 +52,8 @@ void write_error(const std::wstring& subject, MessageId id)
 {
     console_write(subject + std::wstring(message_text(id)), true, true);
 }
+
+void write_message(MessageId id)
+{
+    write_error(std::wstring(), id);
+}

@@ -66,7 +66,7 @@ bool same_file(const FileIdentity& a, const FileIdentity& b)
 }
 
 // Opens the destination for its last-write time (into job.dest_seconds)
-// and, when its times are exactly the source's, its identity. False when it
+// and, when it shows the source's times, its identity. False when it
 // cannot be opened.
 bool read_dest_time(FileJob& job, FileIdentity& identity)
 {
@@ -139,7 +139,7 @@ bool may_overwrite(FileJob& job)
         return refuse(job.dest_path, msg_open_error);
     }
     if (is_the_source_itself(job, dest_identity)) {
-        console_write(std::wstring(message_text(msg_same_file)), true, true);
+        write_message(msg_same_file);
         return false;
     }
     if (settings.newer_only &&
