@@ -6,15 +6,6 @@
 #include <cstdint>
 #include <string>
 
-// Identity of a file on its volume; two paths with equal identities reach
-// the same file (letter case, short names, links and other routes).
-struct FileIdentity {
-    DWORD volume_serial = 0;
-    DWORD index_high = 0;
-    DWORD index_low = 0;
-    bool known = false;
-};
-
 // The values of one call of copy_one_file, handed from the decision to
 // the action stage and the report line.
 struct FileJob {

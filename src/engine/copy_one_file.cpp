@@ -22,40 +22,64 @@ HANDLE open_for_reading(const std::wstring& path)
                        OPEN_EXISTING, 0, nullptr);
 }
 
-// Opens `path` for reading and reads its times; false when it cannot be
-// opened. A failed GetFileTime leaves the times at zero.
-bool read_times(const std::wstring& path, FILETIME& creation, FILETIME& last_write)
+// After a failed open: INVALID_FILE_ATTRIBUTES when the path does not
+// exist, else its attributes, asked only now that they decide which
+// refusal is written.
+DWORD attributes_after_failed_open(const std::wstring& path)
 {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return GetFileAttributesW(path.c_str());
+}
+
+// Opens `path` for reading and reads its attributes and times on that one
+// handle; false when it cannot be opened, and then info.FileAttributes is
+// what attributes_after_failed_open says. Times that cannot be read stay
+// zero.
+bool read_file_info(const std::wstring& path, FILE_BASIC_INFO& info)
+{
+    info = FILE_BASIC_INFO{};
     FileHandle file(open_for_reading(path));
     if (!file.is_open()) {
+        info.FileAttributes = attributes_after_failed_open(path);
         return false;
     }
-    GetFileTime(file.get(), &creation, nullptr, &last_write);
+    if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof(info))) {
+        info = FILE_BASIC_INFO{};
+        info.FileAttributes = GetFileAttributesW(path.c_str());
+    }
     return true;
 }
 
-FileIdentity identity_of(HANDLE file)
+FILETIME file_time(const LARGE_INTEGER& time)
 {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) {
-        return {};
-    }
-    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+    FILETIME result;
+    result.dwLowDateTime = time.LowPart;
+    result.dwHighDateTime = static_cast<DWORD>(time.HighPart);
+    return result;
 }
 
-// The identity of the file at `path`, opened only to ask it; unknown when
-// it cannot be opened.
+// Identity of a file on its volume; two paths with equal identities reach
+// the same file (letter case, short names, links and other routes).
+struct FileIdentity {
+    DWORD volume_serial = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool known = false;
+};
+
 FileIdentity identity_at(const std::wstring& path)
 {
     FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
-    return file.is_open() ? identity_of(file.get()) : FileIdentity{};
-}
-
-bool same_time(const FILETIME& a, const FILETIME& b)
-{
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.is_open() || !GetFileInformationByHandle(file.get(), &info)) {
+        return {};
+    }
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
 }
 
 // True when both identities are known and name one file.
@@ -65,35 +89,25 @@ bool same_file(const FileIdentity& a, const FileIdentity& b)
            a.index_high == b.index_high && a.index_low == b.index_low;
 }
 
-// Opens the destination for its last-write time (into job.dest_seconds)
-// and, when it shows the source's times, its identity. False when it
-// cannot be opened.
-bool read_dest_time(FileJob& job, FileIdentity& identity)
+// One file shows one set of attributes and times on every route to it;
+// the last-access time is left out, as reading may change it. The
+// identity query asks the volume for its serial number, which is slow on
+// some systems, so it is made only for a destination that passes this.
+bool may_be_one_file(const FILE_BASIC_INFO& a, const FILE_BASIC_INFO& b)
 {
-    FileHandle dest(open_for_reading(job.dest_path));
-    if (!dest.is_open()) {
-        return false;
-    }
-    FILETIME creation{};
-    FILETIME last_write{};
-    GetFileTime(dest.get(), &creation, nullptr, &last_write);
-    job.dest_seconds = whole_seconds(last_write);
-    // One file has one set of times, so only a destination showing the
-    // source's times can be the source under another name. The identity
-    // query asks the volume for its serial number, which is slow on some
-    // systems, so it is not made for every file.
-    if (job.dest_seconds == job.source_seconds && same_time(creation, job.source_creation_time)) {
-        identity = identity_of(dest.get());
-    }
-    return true;
+    return a.CreationTime.QuadPart == b.CreationTime.QuadPart &&
+           a.LastWriteTime.QuadPart == b.LastWriteTime.QuadPart &&
+           a.ChangeTime.QuadPart == b.ChangeTime.QuadPart && a.FileAttributes == b.FileAttributes;
 }
 
 // True when the destination is the source reached by another name (letter
 // case, short name, hard link, another route): replacing or deleting it
 // would destroy the source.
-bool is_the_source_itself(const FileJob& job, const FileIdentity& dest_identity)
+bool is_the_source_itself(const FileJob& job, const FILE_BASIC_INFO& source,
+                          const FILE_BASIC_INFO& dest)
 {
-    return dest_identity.known && same_file(identity_at(job.source_path), dest_identity);
+    return may_be_one_file(source, dest) &&
+           same_file(identity_at(job.source_path), identity_at(job.dest_path));
 }
 
 // Under /m: a hidden or system source is never moved, a read-only one only
@@ -106,6 +120,26 @@ bool source_may_be_moved(const FileJob& job)
     if (!settings.move_read_only && (job.source_attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return refuse(job.source_path, msg_read_only);
     }
+    return true;
+}
+
+// The source's checks, in their order: it exists, /m may move it, it can
+// be opened. Fills the source's values of the job; false after a refusal.
+bool source_is_usable(FileJob& job, FILE_BASIC_INFO& source)
+{
+    const bool opened = read_file_info(job.source_path, source);
+    job.source_attributes = source.FileAttributes;
+    if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
+        return refuse(job.source_path, msg_file_not_found);
+    }
+    if (settings.move && !source_may_be_moved(job)) {
+        return false;
+    }
+    if (!opened) {
+        return refuse(job.source_path, msg_open_error);
+    }
+    job.source_creation_time = file_time(source.CreationTime);
+    job.source_seconds = whole_seconds(file_time(source.LastWriteTime));
     return true;
 }
 
@@ -125,7 +159,8 @@ bool may_copy_new(const FileJob& job)
 // Existing destination: every rule that may refuse or skip it, then its
 // preparation (read-only cleared, deleted before a move). True when the
 // file goes ahead.
-bool may_overwrite(FileJob& job)
+bool may_overwrite(FileJob& job, bool dest_opened, const FILE_BASIC_INFO& source,
+                   const FILE_BASIC_INFO& dest)
 {
     if ((job.dest_attributes & hidden_or_system) != 0) {
         return refuse(job.dest_path, msg_hidden_system);
@@ -134,11 +169,11 @@ bool may_overwrite(FileJob& job)
     if (read_only && !settings.overwrite_read_only) {
         return refuse(job.dest_path, msg_write_prohibited);
     }
-    FileIdentity dest_identity;
-    if (!read_dest_time(job, dest_identity)) {
+    if (!dest_opened) {
         return refuse(job.dest_path, msg_open_error);
     }
-    if (is_the_source_itself(job, dest_identity)) {
+    job.dest_seconds = whole_seconds(file_time(dest.LastWriteTime));
+    if (is_the_source_itself(job, source, dest)) {
         write_message(msg_same_file);
         return false;
     }
@@ -192,22 +227,16 @@ bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_fil
     job.source_path = settings.source_dir + source_file;
     job.dest_path = settings.dest_dir + dest_file;
 
-    job.source_attributes = GetFileAttributesW(job.source_path.c_str());
-    if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
-        return refuse(job.source_path, msg_file_not_found);
-    }
-    if (settings.move && !source_may_be_moved(job)) {
+    FILE_BASIC_INFO source{};
+    if (!source_is_usable(job, source)) {
         return false;
     }
-    FILETIME last_write{};
-    if (!read_times(job.source_path, job.source_creation_time, last_write)) {
-        return refuse(job.source_path, msg_open_error);
-    }
-    job.source_seconds = whole_seconds(last_write);
-
-    job.dest_attributes = GetFileAttributesW(job.dest_path.c_str());
+    FILE_BASIC_INFO dest{};
+    const bool dest_opened = read_file_info(job.dest_path, dest);
+    job.dest_attributes = dest.FileAttributes;
     job.overwriting = job.dest_attributes != INVALID_FILE_ATTRIBUTES;
-    const bool go_ahead = job.overwriting ? may_overwrite(job) : may_copy_new(job);
+    const bool go_ahead =
+        job.overwriting ? may_overwrite(job, dest_opened, source, dest) : may_copy_new(job);
     if (!go_ahead) {
         return false;
     }
