@@ -6,6 +6,8 @@
 #include "run_settings.h"
 #include "scoped_handles.h"
 
+#include <vector>
+
 namespace {
 
 constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -59,6 +61,32 @@ FILETIME file_time(const LARGE_INTEGER& time)
     result.dwLowDateTime = time.LowPart;
     result.dwHighDateTime = static_cast<DWORD>(time.HighPart);
     return result;
+}
+
+// True when `path`, resolved as the platform resolves it, still ends in
+// the listed `name`. An ordinary path drops a trailing dot or blank and
+// turns a device name (nul.txt) into the device, so it would reach
+// another file; a \\?\ path is taken literally.
+bool path_keeps_name(const std::wstring& path, const std::wstring& name)
+{
+    if (path.compare(0, 4, L"\\\\?\\") == 0) {
+        return true;
+    }
+    std::vector<wchar_t> full(path.size() + MAX_PATH);
+    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length + 1u);
+        length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
+        return false;
+    }
+    const std::wstring resolved(full.data(), length);
+    const std::wstring device = L"\\\\.\\";
+    if (resolved.compare(0, 4, device) == 0 && path.compare(0, 4, device) != 0) {
+        return false;
+    }
+    return resolved.substr(resolved.find_last_of(L'\\') + 1) == name;
 }
 
 // Identity of a file on its volume; two paths with equal identities reach
@@ -227,6 +255,14 @@ bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_fil
     job.source_path = settings.source_dir + source_file;
     job.dest_path = settings.dest_dir + dest_file;
 
+    // A listed name that the path would turn into another name or a
+    // device: acting on it would reach another file.
+    if (!path_keeps_name(job.source_path, source_file)) {
+        return refuse(job.source_path, msg_file_not_found);
+    }
+    if (!path_keeps_name(job.dest_path, dest_file)) {
+        return refuse(job.dest_path, msg_file_name_invalid);
+    }
     FILE_BASIC_INFO source{};
     if (!source_is_usable(job, source)) {
         return false;

@@ -5,6 +5,7 @@
 // with the next file, and lose or corrupt no file.
 #include "e2e_support.h"
 #include "host_shell.h"
+#include "run_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,24 @@ int first_failure(const std::string& out, const std::string& verb, int count)
     EXPECT_FALSE(std::getline(lines, line)) << "a line more than files: " << line;
     return first;
 }
+
+// Files made through the \\?\ prefix under names that an ordinary path
+// changes; the scratch folder's clean-up cannot reach them, so they are
+// removed the same way.
+struct Unreachable {
+    std::vector<std::wstring> paths;
+    void make(const std::wstring& path, const std::string& contents)
+    {
+        make_file(L"\\\\?\\" + path, contents);
+        paths.push_back(path);
+    }
+    ~Unreachable()
+    {
+        for (const std::wstring& path : paths) {
+            DeleteFileW((L"\\\\?\\" + path).c_str());
+        }
+    }
+};
 
 } // namespace
 
@@ -298,16 +317,7 @@ TEST(HostileNames, CopiedUnderTheirOwnNamesOrRefused)
     }
     // Names that ordinary paths cannot reach: the trailing blank or dot is
     // dropped when the path is parsed.
-    // The scratch folder's clean-up cannot reach them either.
-    struct Unreachable {
-        std::vector<std::wstring> paths;
-        ~Unreachable()
-        {
-            for (const std::wstring& path : paths) {
-                DeleteFileW((L"\\\\?\\" + path).c_str());
-            }
-        }
-    } unreachable;
+    Unreachable unreachable;
     const std::wstring blank = run.src + L"blank.txt ";
     const std::wstring dotted = run.src + L"dotted.txt.";
     for (const std::wstring& path : {blank, dotted}) {
@@ -342,6 +352,52 @@ TEST(HostileNames, CopiedUnderTheirOwnNamesOrRefused)
     for (std::size_t i = 0; i < names.size(); ++i) {
         EXPECT_EQ(read_file(run.dst + names[i]), contents_of(static_cast<int>(i)));
     }
+}
+
+// A listed name that an ordinary path turns into another name or a
+// device (a trailing dot, nul.txt) never reaches another file: listed
+// through a \\?\ source folder it is refused at an ordinary destination,
+// copy or move, and copied under its exact name into a \\?\ destination;
+// listed in an ordinary source folder it is refused as not found.
+TEST(HostileNames, NamesAnOrdinaryPathWouldChangeReachNoOtherFile)
+{
+    Scene run;
+    Unreachable unreachable;
+    make_file(run.src + L"dotted.txt", "plain");
+    unreachable.make(run.src + L"dotted.txt.", "DOT");
+    unreachable.make(run.src + L"nul.txt", "NUL");
+    const std::wstring literal_src = L"\\\\?\\" + run.src;
+    const std::string refused = utf8(run.dst) + "dotted.txt. - File name is invalid.\r\n" +
+                                utf8(run.dst) + "nul.txt - File name is invalid.\r\n";
+
+    expect_run(tolvi(L"/f", {literal_src + L"*", run.dst_arg()}), 1, "Copy: dotted.txt\r\n", refused);
+    EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"dotted.txt"});
+    EXPECT_EQ(read_file(run.dst + L"dotted.txt"), "plain");
+
+    DeleteFileW((run.dst + L"dotted.txt").c_str());
+    expect_run(tolvi(L"/m /f", {literal_src + L"*", run.dst_arg()}), 1, "Move: dotted.txt\r\n", refused);
+    EXPECT_EQ(read_file(run.dst + L"dotted.txt"), "plain");
+    EXPECT_EQ(list_folder(run.src), (std::vector<std::wstring>{L"dotted.txt.", L"nul.txt"}));
+    EXPECT_EQ(read_file(L"\\\\?\\" + run.src + L"dotted.txt."), "DOT");
+
+    const std::wstring literal_dst = run.scratch / L"literal\\";
+    make_folder(literal_dst);
+    unreachable.paths.push_back(literal_dst + L"dotted.txt.");
+    unreachable.paths.push_back(literal_dst + L"nul.txt");
+    expect_run(tolvi(L"", {literal_src + L"*", L"\\\\?\\" + literal_dst}), 0,
+               "Copy: dotted.txt.\r\nCopy: nul.txt\r\n", "");
+    EXPECT_EQ(read_file(L"\\\\?\\" + literal_dst + L"dotted.txt."), "DOT");
+    EXPECT_EQ(read_file(L"\\\\?\\" + literal_dst + L"nul.txt"), "NUL");
+
+    make_file(run.src + L"dotted.txt", "plain");
+    const std::wstring other = run.scratch / L"other\\";
+    make_folder(other);
+    expect_run(tolvi(L"/m", {run.src.substr(0, run.src.size() - 1), other.substr(0, other.size() - 1)}), 1, "Move: dotted.txt\r\n",
+               utf8(run.src) + "dotted.txt. - File was not found.\r\n" + utf8(run.src) +
+                   "nul.txt - File was not found.\r\n");
+    EXPECT_EQ(list_folder(other), std::vector<std::wstring>{L"dotted.txt"});
+    EXPECT_EQ(read_file(other + L"dotted.txt"), "plain");
+    EXPECT_EQ(read_file(L"\\\\?\\" + run.src + L"dotted.txt."), "DOT");
 }
 
 // A new destination whose full path is 259 characters is written under
