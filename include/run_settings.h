@@ -41,6 +41,9 @@ struct RunSettings {
     std::int32_t time_tolerance;
     std::int32_t new_count;
     std::int32_t overwrite_count;
+    // Ctrl+C arrived while a file was being copied or moved (set by the
+    // console's control-handler thread): no further file is started.
+    volatile bool interrupted;
 };
 
 extern RunSettings settings;

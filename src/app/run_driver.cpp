@@ -119,13 +119,13 @@ int run_single_file(RunArguments& run)
         write_message(msg_same_file);
         return run_ended;
     }
-    return copy_one_file(run.source_name, run.dest_name) ? 0 : 1;
+    return copy_one_file(run.source_name, run.dest_name) && !settings.interrupted ? 0 : 1;
 }
 
 // Pattern mode: every file of the listing, in its order; folders, and
-// hidden or system files without /h, are passed over. The listing stays
-// open while the engine works. Returns the exit code, or run_ended when no
-// file was handled.
+// hidden or system files without /h, are passed over, and a Ctrl+C during
+// a copy ends the loop. The listing stays open while the engine works.
+// Returns the exit code, or run_ended when no file was handled.
 int run_pattern(const RunArguments& run)
 {
     const std::wstring path = settings.source_dir + run.source_name;
@@ -141,6 +141,11 @@ int run_pattern(const RunArguments& run)
             if (!settings.include_hidden_system && (entry.attrib & hidden_or_system) != 0) {
                 continue;
             }
+            // The console may report a Ctrl+C during the last copy only
+            // after that copy has returned.
+            if (settings.interrupted) {
+                break;
+            }
             const std::wstring name = entry.name;
             if (!copy_one_file(name, name)) {
                 exit_code = 1;
@@ -152,7 +157,7 @@ int run_pattern(const RunArguments& run)
         write_error(path, msg_file_not_found);
         return run_ended;
     }
-    return exit_code;
+    return settings.interrupted ? 1 : exit_code;
 }
 
 void write_summary()

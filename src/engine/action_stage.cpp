@@ -18,14 +18,37 @@ bool fail(const std::wstring& path, MessageId id)
     return false;
 }
 
+// The platform's copy polls this flag and the move's progress routine
+// answers it; the console's control handler sets it from a thread of its
+// own.
+volatile BOOL cancel_requested = FALSE;
+volatile BOOL action_running = FALSE;
+
+DWORD CALLBACK cancel_when_asked(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                                 DWORD, HANDLE, HANDLE, LPVOID)
+{
+    return cancel_requested ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
 // One platform call carries contents, attributes and last-write time.
 // A copy replaces an existing destination, which has passed the checks.
+// Only during this call does Ctrl+C cancel the call instead of ending the
+// process, so the platform removes what it had written rather than leave
+// a truncated file newer than its source.
 bool perform_action(const FileJob& job)
 {
-    if (settings.move) {
-        return MoveFileW(job.source_path.c_str(), job.dest_path.c_str()) != 0;
-    }
-    return CopyFileW(job.source_path.c_str(), job.dest_path.c_str(), FALSE) != 0;
+    cancel_requested = settings.interrupted ? TRUE : FALSE;
+    action_running = TRUE;
+    SetConsoleCtrlHandler(cancel_action_on_control_event, TRUE);
+    const BOOL done =
+        settings.move
+            ? MoveFileWithProgressW(job.source_path.c_str(), job.dest_path.c_str(), cancel_when_asked,
+                                    nullptr, MOVEFILE_COPY_ALLOWED)
+            : CopyFileExW(job.source_path.c_str(), job.dest_path.c_str(), nullptr, nullptr,
+                          const_cast<BOOL*>(&cancel_requested), 0);
+    SetConsoleCtrlHandler(cancel_action_on_control_event, FALSE);
+    action_running = FALSE;
+    return done != 0;
 }
 
 // A copy over an existing file keeps the old stored name; when the names
@@ -89,6 +112,21 @@ bool carry_attributes(const FileJob& job)
 }
 
 } // namespace
+
+BOOL WINAPI cancel_action_on_control_event(DWORD event)
+{
+    settings.interrupted = true;
+    cancel_requested = TRUE;
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // The process is ended as soon as this handler returns: wait (a
+        // little less than the platform's grace period) until the call has
+        // cleaned up after itself.
+        for (int waited = 0; waited < 400 && action_running; ++waited) {
+            Sleep(10);
+        }
+    }
+    return TRUE;
+}
 
 bool stored_name_case_differs(const std::wstring& found_name, const std::wstring& dest_file)
 {

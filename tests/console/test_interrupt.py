@@ -1,6 +1,8 @@
 """Ctrl+C at a question in the middle of a pattern run, at a real console:
 the run ends at once with exit code 0, the files before the question are
 done, and the file asked about and every file after it are untouched.
+Ctrl+C while a file is being copied: the run ends after that file, which
+is left absent or complete, never truncated.
 
 Run as: python3 test_interrupt.py <folder with tolvi.exe>
 
@@ -99,6 +101,37 @@ class InterruptAtQuestion(unittest.TestCase):
                          ["b.txt", "c.txt", "d.txt"])
         for file in NAMES[1:]:
             self.assertEqual(self.src(file).read_bytes(), ("new " + file).encode())
+
+    def test_during_a_copy(self):
+        # A sparse file large enough that its copy takes a while; the file
+        # listed after it must not be started.
+        big, copies = self.host / "big", self.host / "bigdst"
+        big.mkdir()
+        copies.mkdir()
+        size = 1536 * 1024 * 1024
+        with open(big / "huge.bin", "wb") as huge:
+            huge.truncate(size)
+        (big / "zz.txt").write_bytes(b"after")
+        source, dest = self.windows + "big", self.windows + "bigdst"
+        console = Console(wine_command(TOLVI, "/v", source, dest))
+        self.addCleanup(console.close)
+        console.wait_for("Copy: " + source + "\\huge.bin")
+        console.send_keys("C-c")
+        self.assertEqual(console.wait_exit(timeout=120), 1)
+        # Windows cancels the copy and removes what it wrote; Wine's copy
+        # ignores the cancel and runs to its end. Either way nothing in
+        # between is left, and the run ends there.
+        left = copies / "huge.bin"
+        self.assertTrue(not left.exists() or left.stat().st_size == size, left.stat().st_size)
+        self.assertFalse((copies / "zz.txt").exists(), "\n".join(console.screen()))
+
+        # A /u run afterwards makes the destination equal to the source.
+        again = Console(wine_command(TOLVI, "/u", "/q", source, dest))
+        self.addCleanup(again.close)
+        again.wait_exit(timeout=120)
+        self.assertEqual(sorted(p.name for p in copies.iterdir()), ["huge.bin", "zz.txt"])
+        self.assertEqual(left.stat().st_size, size)
+        self.assertEqual((copies / "zz.txt").read_bytes(), b"after")
 
 
 if __name__ == "__main__":
