@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release package build/release/Tolvi-2.01-win64.zip on a Debian
 # machine (installing what is missing, as root) and checks it: the zip
-# holds exactly tolvi.exe, README.md and LICENSE; the packaged exe is
+# holds exactly tolvi.exe, README.md, README.ja.md and LICENSE; the packaged exe is
 # stripped and imports only KERNEL32 and msvcrt; under Wine its /ver banner
 # reads Tolvi 2.01, and its version resource, read back with
 # GetFileVersionInfoW, names the product Tolvi, version 2.01.
@@ -25,7 +25,7 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 
 (cd "$check/unpacked" && cmake -E tar xf "$zip_file")
 contents="$(cd "$check/unpacked" && find . -mindepth 1 | sort | tr '\n' ' ')"
-[ "$contents" = "./LICENSE ./README.md ./tolvi.exe " ] || fail "zip holds: $contents"
+[ "$contents" = "./LICENSE ./README.ja.md ./README.md ./tolvi.exe " ] || fail "zip holds: $contents"
 
 exe="$check/unpacked/tolvi.exe"
 imports="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | sort | tr '\n' ' ')"
@@ -50,4 +50,4 @@ x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -municode -static \
 expected=$'ProductName: Tolvi\nProductVersion: 2.01\nFileVersion: 2.01\nFixed: 2.1.0.0'
 [ "$(cat "$check/version")" = "$expected" ] || fail "version resource reads: $(cat "$check/version")"
 
-echo "$zip_file: tolvi.exe, README.md, LICENSE; banner and version resource 2.01 checked"
+echo "$zip_file: tolvi.exe, README.md, README.ja.md, LICENSE; banner and version resource 2.01 checked"
