@@ -23,10 +23,12 @@ void write_redirected(const std::wstring& text, bool to_stderr)
     WideCharToMultiByte(code_page, 0, text.c_str(), -1, bytes.data(), size, nullptr, nullptr);
     if (to_stderr) {
         // Both streams may go to one file: what standard output still
-        // holds in its buffer is written first, so the lines keep the
-        // order in which they were written.
+        // holds in its buffer is written first, and the error text at
+        // once (the runtime may buffer a redirected standard error), so
+        // the lines keep the order in which they were written.
         std::fflush(stdout);
         std::fputs(bytes.data(), stderr);
+        std::fflush(stderr);
     } else {
         std::fputs(bytes.data(), stdout);
     }

@@ -94,13 +94,18 @@ TEST(StartUp, ReportLinesAndErrorsKeepTheirOrderInOneFile)
     make_folder(scratch / L"dst");
     make_file(scratch / L"src\\a.txt", "new a");
     make_file(scratch / L"src\\b.txt", "new b");
+    make_file(scratch / L"src\\c.txt", "new c");
     make_file(scratch / L"dst\\b.txt", "old b", base_seconds, FILE_ATTRIBUTE_READONLY);
 
+    // The refusal of b.txt comes between the report lines of a.txt and
+    // c.txt, where it happened.
     const RunResult result =
         run_tolvi({L"src\\*.txt", L"dst"}, {scratch.path(), /*merge_streams=*/true});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.both, "Copy: a.txt\r\n" + utf8(scratch / L"dst\\b.txt") +
-                               " - Write prohibited file.\r\n");
+                               " - Write prohibited file.\r\n"
+                               "Copy: c.txt\r\n");
     EXPECT_EQ(read_file(scratch / L"dst\\a.txt"), "new a");
     EXPECT_EQ(read_file(scratch / L"dst\\b.txt"), "old b");
+    EXPECT_EQ(read_file(scratch / L"dst\\c.txt"), "new c");
 }
