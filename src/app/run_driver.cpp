@@ -57,16 +57,27 @@ bool path_form(PathFormCall call, const std::wstring& path, std::wstring& form)
     return true;
 }
 
+// Without a destination, the current folder. A current folder whose full
+// path cannot be made is refused as a typed "." would be; false then.
+bool supply_default_destination()
+{
+    if (!settings.dest_dir.empty()) {
+        return true;
+    }
+    std::wstring current;
+    if (!make_full_path(L".", current)) {
+        write_error(L".", msg_name_invalid);
+        return false;
+    }
+    settings.dest_dir = current + L"\\";
+    return true;
+}
+
 // Default destination, same-folder refusal, doubled backslash, time
 // tolerance, normalized folders. False when the run has ended.
 bool prepare_folders(const RunArguments& run)
 {
-    if (settings.dest_dir.empty()) {
-        std::wstring current;
-        make_full_path(L".", current);
-        settings.dest_dir = current + L"\\";
-    }
-    if (!folders_may_be_used(run)) {
+    if (!supply_default_destination() || !folders_may_be_used(run)) {
         return false;
     }
     collapse_doubled_backslash(settings.source_dir);

@@ -1,6 +1,8 @@
 #include "run_driver.h"
 
 #include "e2e_support.h"
+#include "message_catalog.h"
+#include "run_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +111,53 @@ TEST(PreparedFolders, DoubledDriveRootBecomesOneRootWithItsVolume)
     EXPECT_EQ(volume_root(folder), folder);
     const std::wstring prepared = normalize_path(folder);
     EXPECT_EQ(prepared, std::wstring(1, static_cast<wchar_t>(towupper(folder[0]))) + L":\\");
+}
+
+// Without a destination the current folder is used; when its full path
+// does not fit the path buffer the run ends as if "." had been typed, and
+// nothing is copied (not to the root of the current drive either).
+TEST(PreparedFolders, CurrentFolderTooLongForItsFullPathEndsTheRun)
+{
+    ScratchFolder scratch;
+    const std::wstring name = L"cwd" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    make_file(scratch / name, "contents");
+    std::vector<std::wstring> chain{L"\\\\?\\" + scratch.path() + L"long"};
+    while (chain.back().size() < 300) {
+        chain.push_back(chain.back() + L"\\" + std::wstring(50, L'x'));
+    }
+    wchar_t before[MAX_PATH];
+    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, before), 0u);
+    for (const std::wstring& folder : chain) {
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    const auto remove_chain = [&chain] {
+        for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder) {
+            RemoveDirectoryW(folder->c_str());
+        }
+    };
+    if (!SetCurrentDirectoryW(chain.back().c_str())) {
+        remove_chain();
+        GTEST_SKIP() << "this system keeps the current folder within the path buffer";
+    }
+    const std::wstring drive_root = scratch.path().substr(0, 3);
+    settings = RunSettings{};
+    settings.language = language_english;
+    settings.source_dir = scratch.path();
+    RunArguments run;
+    run.source_name = name;
+
+    testing::internal::CaptureStderr();
+    const int exit_code = run_files(run);
+    const std::string err = testing::internal::GetCapturedStderr();
+    SetCurrentDirectoryW(before);
+    settings = RunSettings{};
+    const bool copied_to_root = file_exists(drive_root + name);
+    DeleteFileW((drive_root + name).c_str());
+    remove_chain();
+
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(err, ". - File name or folder name is invalid.\n");
+    EXPECT_FALSE(copied_to_root);
 }
 
 } // namespace
