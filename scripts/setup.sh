@@ -52,10 +52,9 @@ tolvi_make_japanese_locale() {
     fi
 }
 
-# Test drives: S: is a scratch folder of the build (file system NTFS, and
-# no stray volume warnings on standard error, which Z: gives); T: is a
-# second scratch folder typed as a CD drive, so its file system is CDFS
-# and copies between S: and T: cross two file systems.
+# Test drives: S: is a scratch folder of the build (file system NTFS); T:
+# is a second scratch folder typed as a CD drive, so its file system is
+# CDFS and copies between S: and T: cross two file systems.
 tolvi_map_test_drives() {
     local root="$1"
     local scratch="$root/build/scratch"

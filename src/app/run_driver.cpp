@@ -32,10 +32,19 @@ bool folders_may_be_used(const RunArguments& run)
     return true;
 }
 
+// The file-system name of the volume that holds `folder`, empty when it
+// cannot be had. It is asked through a handle of the volume root: under
+// Wine the query by path reads the drive as a device, and where it cannot
+// it warns on the process's standard error.
 std::wstring file_system_name(const std::wstring& folder)
 {
+    const FileHandle root(CreateFileW(volume_root(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     wchar_t name[260] = {};
-    GetVolumeInformationW(volume_root(folder).c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, 260);
+    if (root.is_open()) {
+        GetVolumeInformationByHandleW(root.get(), nullptr, 0, nullptr, nullptr, nullptr, name, 260);
+    }
     return name;
 }
 

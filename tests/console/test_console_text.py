@@ -9,6 +9,7 @@ Run as: python3 test_console_text.py <folder with tolvi.exe>
 import os
 import shutil
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -103,19 +104,27 @@ class ReportLine(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.folder, True)
         (self.folder / "a.txt").write_bytes(b"new contents\r\n")
 
-    def run_copy(self, language="C.UTF-8"):
+    def run_copy(self, language="C.UTF-8", folder=None):
         console = Console(wine_command(TOLVI, "a.txt", "dst"), language=language,
-                          cwd=self.folder)
+                          cwd=folder or self.folder)
         self.addCleanup(console.close)
         return console
 
     def test_new_copy_shows_its_line_and_leaves_the_cursor_visible(self):
-        console = self.run_copy()
-        self.assertEqual(console.wait_exit(), 0)
-        self.assertEqual(console.screen(), ["Copy: a.txt"] + [""] * 23)
-        self.assertEqual(console.cursor(), (0, 1))
-        self.assertTrue(console.cursor_visible())
-        self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), b"new contents\r\n")
+        # On the scratch drive and on drive Z:, where the host's own folders
+        # are: nothing but the report line reaches the screen.
+        host = Path(tempfile.mkdtemp(prefix="tolvi-console-z-"))
+        self.addCleanup(shutil.rmtree, host, True)
+        (host / "dst").mkdir()
+        (host / "a.txt").write_bytes(b"new contents\r\n")
+        for folder in [self.folder, host]:
+            with self.subTest(folder=str(folder)):
+                console = self.run_copy(folder=folder)
+                self.assertEqual(console.wait_exit(), 0)
+                self.assertEqual(console.screen(), ["Copy: a.txt"] + [""] * 23)
+                self.assertEqual(console.cursor(), (0, 1))
+                self.assertTrue(console.cursor_visible())
+                self.assertEqual((folder / "dst" / "a.txt").read_bytes(), b"new contents\r\n")
 
     def test_report_line_takes_the_place_of_the_question(self):
         for language, question, key, line, status, contents in [
