@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds Tolvi and runs it under Wine with the given arguments.
+# Builds tolvi.exe when it is not up to date and runs it under Wine with
+# the given arguments. Before the tool's own output, standard error gets at
+# most a line "Installing: ..." and a line "Building tolvi.exe ...", each
+# only when that is done; a failed step shows its own output.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/setup.sh"
 tolvi_install_missing
-tolvi_build "$root" >/dev/null
+tolvi_build_tool "$root"
 tolvi_start_wine "$root"
 exec /usr/lib/wine/wine64 "$root/build/cross/bin/tolvi.exe" "$@"

@@ -5,6 +5,16 @@ set -euo pipefail
 
 tolvi_packages=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build googletest tmux locales python3)
 
+# Runs a command with its output held back; shows that output on standard
+# error only when the command fails, and then fails too.
+tolvi_quietly() {
+    local output
+    if ! output="$("$@" 2>&1)"; then
+        printf '%s\n' "$output" >&2
+        return 1
+    fi
+}
+
 tolvi_install_missing() {
     local missing=()
     local package
@@ -17,8 +27,8 @@ tolvi_install_missing() {
         echo "Installing: ${missing[*]}" >&2
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo="sudo"
-        $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+        tolvi_quietly $sudo apt-get update -qq
+        tolvi_quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
     fi
 }
 
@@ -26,6 +36,41 @@ tolvi_build() {
     local root="$1"
     cmake --preset cross -S "$root" >/dev/null
     cmake --build --preset cross
+}
+
+# Passes a build's output on, without ninja's explanations; at the first
+# sign of work beyond ninja's check of the globbed source folders (a target
+# found out of date, or a step done), says so once on standard error.
+tolvi_announce_build() {
+    local line announced=0
+    while IFS= read -r line; do
+        if ((!announced)) && [[ "$line" == *" is dirty" || "$line" == "["*"] "* ]] &&
+            [[ "$line" != *VerifyGlobs* && "$line" != *verify_globs* && "$line" != *"Re-checking globbed"* ]]; then
+            echo "Building tolvi.exe ..." >&2
+            announced=1
+        fi
+        [[ "$line" == "ninja explain: "* ]] || printf '%s\n' "$line"
+    done
+}
+
+# Builds tolvi.exe alone (not the tests) when it is not up to date, saying
+# so in one line on standard error before the work starts (ninja explains
+# what is out of date before it runs anything); the build's own output is
+# shown only when it fails.
+tolvi_build_tool() {
+    local root="$1"
+    local build="$root/build/cross"
+    if [ ! -f "$build/build.ninja" ]; then
+        echo "Building tolvi.exe ..." >&2
+        tolvi_quietly cmake --preset cross -S "$root"
+        tolvi_quietly cmake --build "$build" --target tolvi
+        return
+    fi
+    local output
+    if ! output="$(cmake --build "$build" --target tolvi -- -d explain 2>&1 | tolvi_announce_build)"; then
+        printf '%s\n' "$output" >&2
+        return 1
+    fi
 }
 
 # A Wine prefix of the build's own, with a wineserver kept running so each
