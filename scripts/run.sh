@@ -7,6 +7,13 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/setup.sh"
 tolvi_install_missing
-tolvi_build_tool "$root"
+# A fresh Wine prefix takes seconds to make; it is made while the tool
+# builds, and the second start only sets up this shell's environment.
+tolvi_start_wine "$root" &
+wine_starting=$!
+built=0
+tolvi_build_tool "$root" || built=$?
+wait "$wine_starting"
+((built == 0)) || exit "$built"
 tolvi_start_wine "$root"
 exec /usr/lib/wine/wine64 "$root/build/cross/bin/tolvi.exe" "$@"

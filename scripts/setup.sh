@@ -62,8 +62,8 @@ tolvi_build_tool() {
     local build="$root/build/cross"
     if [ ! -f "$build/build.ninja" ]; then
         echo "Building tolvi.exe ..." >&2
-        tolvi_quietly cmake --preset cross -S "$root"
-        tolvi_quietly cmake --build "$build" --target tolvi
+        tolvi_quietly cmake --preset cross -S "$root" &&
+            tolvi_quietly cmake --build "$build" --target tolvi
         return
     fi
     local output
