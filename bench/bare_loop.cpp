@@ -1,24 +1,168 @@
-// The floor for a tool that lists files and hands each to one platform
-// call: lists the files matching a pattern and copies (CopyFileW, an
-// existing destination replaced) or moves (MoveFileW) each into a folder.
-// No checks, no output. Benchmark use only.
+// Two floors for the benchmark, both without output. Benchmark use only.
 //
-//   bare_loop copy|move SOURCE_PATTERN DEST_FOLDER\
+//   bare_loop copy|move SOURCE_PATTERN DEST_FOLDER
+//   bare_loop floor [u] copy|move SOURCE_PATTERN DEST_FOLDER
 //
-// Exit code: 0 when every call succeeded, 1 otherwise, 2 on bad usage.
+// DEST_FOLDER ends with a backslash.
+//
+// The bare loop lists the files matching a pattern and copies (CopyFileW,
+// an existing destination replaced) or moves (MoveFileW) each into a
+// folder, with no checks: the floor for a tool that hands each file to one
+// platform call.
+//
+// The floor mode makes, per file, the calls that the per-file decision of
+// the tool needs and nothing else:
+//   - the source opened for its times (whether it can be opened; its
+//     creation and last-write times);
+//   - the destination's attributes: new or existing, and the refusal of a
+//     hidden, system or read-only destination;
+//   - for an existing destination: the destination opened for its
+//     last-write time; with "u", the skip when the source is not newer in
+//     whole seconds (tolerance 0, one volume); for a move, the delete;
+//   - the one CopyFileW or MoveFileW;
+//   - after a replaced destination, the lookup of its stored name (and the
+//     rename that gives it the source's letter case, when they differ).
+// The source's attributes (the move's refusal of hidden, system and
+// read-only files) come from the listing entry.
+//
+// Exit code: 0 when every file was done or skipped as it should be, 1 when
+// a call failed or a file was refused, 2 on bad usage.
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
 #include <string>
 
+namespace {
+
+struct Times {
+    FILETIME creation{};
+    FILETIME last_write{};
+};
+
+std::uint64_t whole_seconds(const FILETIME& time)
+{
+    const std::uint64_t ticks =
+        (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return ticks / 10000000u;
+}
+
+// Opens the file as the tool does for its times: read access, shared for
+// reading and writing.
+bool read_times(const std::wstring& path, bool with_creation, Times& times)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    GetFileTime(file, with_creation ? &times.creation : nullptr, nullptr, &times.last_write);
+    CloseHandle(file);
+    return true;
+}
+
+bool refused_source(DWORD attributes, bool move)
+{
+    const DWORD refused = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+    return move && (attributes & refused) != 0;
+}
+
+bool refused_destination(DWORD attributes)
+{
+    const DWORD refused = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+    return (attributes & refused) != 0;
+}
+
+// Gives a replaced destination the letter case of its new name.
+bool keep_name_case(const std::wstring& dest_path, const wchar_t* name)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(dest_path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    bool done = true;
+    if (std::wcscmp(found.cFileName, name) != 0) {
+        done = MoveFileW(dest_path.c_str(), dest_path.c_str()) != 0;
+    }
+    FindClose(search);
+    return done;
+}
+
+enum class Outcome { done, skipped, failed };
+
+Outcome floor_one_file(const std::wstring& source_dir, const std::wstring& dest_dir,
+                       const WIN32_FIND_DATAW& entry, bool move, bool newer_only)
+{
+    const std::wstring from = source_dir + entry.cFileName;
+    const std::wstring to = dest_dir + entry.cFileName;
+    if (refused_source(entry.dwFileAttributes, move)) {
+        return Outcome::failed;
+    }
+    Times source;
+    if (!read_times(from, true, source)) {
+        return Outcome::failed;
+    }
+    const DWORD dest_attributes = GetFileAttributesW(to.c_str());
+    const bool overwriting = dest_attributes != INVALID_FILE_ATTRIBUTES;
+    if (overwriting) {
+        if (refused_destination(dest_attributes)) {
+            return Outcome::failed;
+        }
+        Times dest;
+        if (!read_times(to, false, dest)) {
+            return Outcome::failed;
+        }
+        if (newer_only && whole_seconds(source.last_write) <= whole_seconds(dest.last_write)) {
+            return Outcome::skipped;
+        }
+        if (move && !DeleteFileW(to.c_str())) {
+            return Outcome::failed;
+        }
+    }
+    const BOOL acted = move ? MoveFileW(from.c_str(), to.c_str())
+                            : CopyFileW(from.c_str(), to.c_str(), FALSE);
+    if (!acted) {
+        return Outcome::failed;
+    }
+    if (overwriting && !keep_name_case(to, entry.cFileName)) {
+        return Outcome::failed;
+    }
+    return Outcome::done;
+}
+
+Outcome bare_one_file(const std::wstring& source_dir, const std::wstring& dest_dir,
+                      const WIN32_FIND_DATAW& entry, bool move)
+{
+    const std::wstring from = source_dir + entry.cFileName;
+    const std::wstring to = dest_dir + entry.cFileName;
+    const BOOL done = move ? MoveFileW(from.c_str(), to.c_str())
+                           : CopyFileW(from.c_str(), to.c_str(), FALSE);
+    return done ? Outcome::done : Outcome::failed;
+}
+
+} // namespace
+
 int wmain(int argc, wchar_t* argv[])
 {
-    if (argc != 4) {
+    int next = 1;
+    const bool floor = next < argc && std::wcscmp(argv[next], L"floor") == 0;
+    if (floor) {
+        ++next;
+    }
+    const bool newer_only = floor && next < argc && std::wcscmp(argv[next], L"u") == 0;
+    if (newer_only) {
+        ++next;
+    }
+    if (argc - next != 3) {
         return 2;
     }
-    const bool move = std::wcscmp(argv[1], L"move") == 0;
-    const std::wstring pattern = argv[2];
-    const std::wstring dest_dir = argv[3];
+    const bool move = std::wcscmp(argv[next], L"move") == 0;
+    if (!move && std::wcscmp(argv[next], L"copy") != 0) {
+        return 2;
+    }
+    const std::wstring pattern = argv[next + 1];
+    const std::wstring dest_dir = argv[next + 2];
     const std::wstring source_dir = pattern.substr(0, pattern.find_last_of(L'\\') + 1);
 
     WIN32_FIND_DATAW entry;
@@ -31,11 +175,9 @@ int wmain(int argc, wchar_t* argv[])
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             continue;
         }
-        const std::wstring from = source_dir + entry.cFileName;
-        const std::wstring to = dest_dir + entry.cFileName;
-        const BOOL done = move ? MoveFileW(from.c_str(), to.c_str())
-                               : CopyFileW(from.c_str(), to.c_str(), FALSE);
-        if (!done) {
+        const Outcome outcome = floor ? floor_one_file(source_dir, dest_dir, entry, move, newer_only)
+                                      : bare_one_file(source_dir, dest_dir, entry, move);
+        if (outcome == Outcome::failed) {
             exit_code = 1;
         }
     } while (FindNextFileW(search, &entry));

@@ -4,28 +4,48 @@
 Every scenario runs each of its commands once per round, interleaved
 (A, B, C, A, B, C, ...), so that the load of the machine falls on all of
 them alike; the report gives the median time of each command and the
-median of the per-round ratios tolvi / reference.
+median of the per-round ratios tool / reference.
+
+Scenarios (--scenarios picks some; SRC and DST are the two folders):
+  new     copy of 2,000 files of 1 KiB into an empty folder;
+  over    the same over copies whose times are an hour older;
+  same    the same over copies that carry the source's times (/f: every
+          file is replaced);
+  rerun   /u over copies that carry the source's times: nothing to do;
+  half    /u over copies where every other source is an hour newer: that
+          half is replaced, the other half left alone;
+  move    move of the files into an empty folder;
+  large   copy of one large file.
 
 References:
-  * Wine's xcopy with the nearest options (/y; every destination ends in a
-    backslash, so it never asks whether it is a file or a folder); for the
-    move, which xcopy cannot do, Wine's cmd "move /y";
-  * bare_loop.exe: lists the same files and calls CopyFileW / MoveFileW for
-    each, with no checks and no output: the floor for this design;
+  * Wine's xcopy with the nearest options (/y /q, and /d for the /u runs;
+    every destination ends in a backslash, so it never asks whether it is a
+    file or a folder); for the move, which xcopy cannot do, Wine's cmd
+    "move /y";
+  * the floor: bare_loop.exe in its floor mode, which makes per file only
+    the calls that the tool's decisions need (the source and an existing
+    destination opened for their times, the destination's attributes, the
+    stored-name lookup of a replaced destination, one CopyFileW or
+    MoveFileW), with no output;
+  * the bare loop: bare_loop.exe listing the same files and calling
+    CopyFileW / MoveFileW for each with no checks; only where it does the
+    same work as the tool (not for the /u scenarios);
   * for the large file, native "cp --reflink=never": the storage floor.
 
 With --count-calls the script also runs each command under a Wine relay
 trace (WINEDEBUG=+relay) for two sizes of the same folder and reports, per
 file, the difference divided by the difference in files, so that start-up
 and per-run work cancel out:
-  * the calls that tolvi.exe itself makes into KERNEL32 and msvcrt (those
-    whose return address lies inside tolvi.exe);
+  * the calls that the program itself makes into KERNEL32, ntdll and
+    msvcrt (those whose return address lies inside its image), for
+    tolvi.exe and bare_loop.exe;
   * the NT system calls (ntdll Nt*) of the whole process, for every
     command alike. Wine's default relay settings do not trace calls that
     KERNEL32 itself makes, so these counts are a lower bound.
 
-Exit code 0 when every run did what it should (checked after each run on
-the files left behind), 1 otherwise.
+Every run is checked on the files it leaves behind (which were replaced,
+which were left alone) and on its exit code (tolvi gives 1 when /u skipped
+a file). Exit code 0 when every run did what it should, 1 otherwise.
 """
 
 import argparse
@@ -42,6 +62,12 @@ import sys
 import time
 
 WINE = "/usr/lib/wine/wine64"
+ALL_SCENARIOS = ("new", "over", "same", "rerun", "half", "move", "large")
+CALL_SCENARIOS = ("new", "over", "same", "rerun", "half", "move")
+
+# The issue's targets: tool / peer, and tool / floor in every scenario.
+PEER_TARGETS = {"new": 0.95, "over": 1.15, "rerun": 1.3, "move": 1.0}
+FLOOR_TARGET = 1.1
 
 
 def windows_path(path):
@@ -58,14 +84,17 @@ def wine_env(debug="-all"):
 
 
 class Command:
-    """One command of a comparison: a label, an argv, and whether it runs
-    under Wine."""
+    """One command of a comparison: a label, an argv, whether it runs under
+    Wine, the program file whose own calls are counted, the exit codes that
+    count as success, and its role (tool, peer, floor, bare, native)."""
 
-    def __init__(self, label, argv, wine=True, exe=None):
+    def __init__(self, label, argv, role, wine=True, exe=None, codes=(0,)):
         self.label = label
         self.argv = argv
+        self.role = role
         self.wine = wine
-        self.exe = exe  # the program file, for the relay count of own calls
+        self.exe = exe
+        self.codes = codes
 
     def full_argv(self):
         return [WINE] + self.argv if self.wine else self.argv
@@ -90,9 +119,22 @@ def run_once(command, log_dir, timeout, debug="-all"):
     return seconds, code, err_path
 
 
+def run_problem(command, code, check, timeout):
+    """None when the run did what it should, else what went wrong."""
+    if code is None:
+        return "timed out after %d s" % timeout
+    if code not in command.codes:
+        return "exit code %d, expected %s" % (code, " or ".join(str(c) for c in command.codes))
+    return check()
+
+
+# ---------------------------------------------------------------------------
+# Files
+
+
 def fill_folder(folder, count, size):
     """count files of size bytes, names f00000.dat and on, random contents."""
-    os.makedirs(folder, exist_ok=True)
+    empty_folder(folder)
     block = os.urandom(size)
     for index in range(count):
         with open(os.path.join(folder, "f%05d.dat" % index), "wb") as handle:
@@ -104,21 +146,318 @@ def empty_folder(folder):
     os.makedirs(folder)
 
 
-def file_count(folder):
-    return sum(1 for entry in os.scandir(folder) if entry.is_file())
+def file_names(folder):
+    return sorted(entry.name for entry in os.scandir(folder) if entry.is_file())
+
+
+def copy_with_times(src, dst):
+    """dst: copies of every file of src with the source's times."""
+    empty_folder(dst)
+    for name in file_names(src):
+        shutil.copy2(os.path.join(src, name), os.path.join(dst, name))
+
+
+def seconds_of(path):
+    return os.stat(path).st_mtime_ns // 10**9
+
+
+def state_of(path):
+    """What changes when a file is written or replaced."""
+    info = os.stat(path)
+    return info.st_ino, info.st_ctime_ns, info.st_mtime_ns, info.st_size
+
+
+def newer_half(names):
+    """Every other file, the first included."""
+    return set(names[::2])
+
+
+class Snapshot:
+    """The state of a folder's files, taken before a run, so that a check
+    can tell the files replaced from the files left alone."""
+
+    def __init__(self):
+        self.states = {}
+
+    def take(self, folder):
+        self.states = {name: state_of(os.path.join(folder, name)) for name in file_names(folder)}
+
+
+# ---------------------------------------------------------------------------
+# Scenarios
 
 
 class Scenario:
-    """A comparison: commands, a preparation before every run, and a check
-    of the files afterwards."""
+    """A comparison: commands, a set-up before the rounds, a preparation
+    before every run, and a check of the files after it."""
 
-    def __init__(self, name, files, commands, prepare, check, timeout):
+    def __init__(self, key, name, files, commands, setup, prepare, check, timeout=600):
+        self.key = key
         self.name = name
         self.files = files
         self.commands = commands
+        self.setup = setup
         self.prepare = prepare
         self.check = check
         self.timeout = timeout
+
+
+class Bench:
+    """The programs and folders that the scenarios share."""
+
+    def __init__(self, args):
+        bin_dir = os.path.abspath(args.bin)
+        self.tolvi = os.path.abspath(args.tolvi) if args.tolvi else os.path.join(bin_dir, "tolvi.exe")
+        self.bare = os.path.join(bin_dir, "bare_loop.exe")
+        self.others = []
+        for item in args.also:
+            label, _, exe = item.partition("=")
+            self.others.append((label, os.path.abspath(exe)))
+        self.report_lines = args.report_lines
+        self.large_mib = args.large_mib
+        data = os.path.abspath(args.data)
+        self.data = data
+        self.src = os.path.join(data, "src")
+        self.dst = os.path.join(data, "dst")
+        self.w_dst = windows_path(self.dst)
+        self.pattern = windows_path(self.src) + "\\*.dat"
+
+    def programs(self):
+        return [self.tolvi, self.bare] + [exe for _, exe in self.others]
+
+    def tools(self, options, codes=(0,)):
+        """tolvi and every --also build, with the same options."""
+        commands = [Command("tolvi", [self.tolvi] + options + [self.pattern, self.w_dst], "tool",
+                            exe=self.tolvi, codes=codes)]
+        for label, exe in self.others:
+            commands.append(Command(label, [exe] + options + [self.pattern, self.w_dst], "tool",
+                                    exe=exe, codes=codes))
+        return commands
+
+    def report_line_variant(self, options):
+        """tolvi without /q, its report lines going to a file."""
+        if not self.report_lines:
+            return []
+        return [Command("tolvi, report lines", [self.tolvi] + options + [self.pattern, self.w_dst],
+                        "tool", exe=self.tolvi)]
+
+    def xcopy(self, options):
+        return Command("xcopy " + " ".join(options),
+                       ["xcopy", self.pattern, self.w_dst + "\\"] + options, "peer")
+
+    def floor(self, mode):
+        return Command("floor", [self.bare, "floor"] + mode + [self.pattern, self.w_dst + "\\"],
+                       "floor", exe=self.bare)
+
+    def bare_loop(self, mode):
+        return Command("bare loop", [self.bare, mode, self.pattern, self.w_dst + "\\"], "bare",
+                       exe=self.bare)
+
+    # -- checks ------------------------------------------------------------
+
+    def all_copied(self, files):
+        """Every source has a copy with its last-write second."""
+        def check():
+            names = file_names(self.dst)
+            if len(names) != files:
+                return "%d files in %s, expected %d" % (len(names), self.dst, files)
+            for name in names:
+                if seconds_of(os.path.join(self.dst, name)) != seconds_of(os.path.join(self.src, name)):
+                    return "%s does not carry the source's time" % name
+            return None
+        return check
+
+    def replaced_exactly(self, snapshot, replaced):
+        """The files named in replaced() were written, every other one left
+        alone."""
+        def check():
+            names = file_names(self.dst)
+            if names != sorted(snapshot.states):
+                return "%d files in %s, expected %d" % (len(names), self.dst, len(snapshot.states))
+            chosen = replaced()
+            for name in names:
+                path = os.path.join(self.dst, name)
+                written = state_of(path) != snapshot.states[name]
+                if name in chosen:
+                    if not written:
+                        return "%s was not replaced" % name
+                    if seconds_of(path) != seconds_of(os.path.join(self.src, name)):
+                        return "%s does not carry the source's time" % name
+                elif written:
+                    return "%s was touched" % name
+            return None
+        return check
+
+    def all_moved(self, files):
+        def check():
+            moved = len(file_names(self.dst))
+            left = len(file_names(self.src))
+            if moved != files or left != 0:
+                return "%d files moved, %d left, expected %d and 0" % (moved, left, files)
+            return None
+        return check
+
+    # -- scenarios -----------------------------------------------------------
+
+    def scenario(self, key, files):
+        src, dst = self.src, self.dst
+        size_text = "%d x 1 KiB" % files
+
+        def fresh_sources():
+            fill_folder(src, files, 1024)
+
+        def sources_and_copies():
+            fill_folder(src, files, 1024)
+            copy_with_times(src, dst)
+
+        if key == "new":
+            return Scenario(
+                key, "copy %s, new" % size_text, files,
+                self.tools(["/q"]) + self.report_line_variant([]) + [
+                    self.xcopy(["/y", "/q"]), self.floor(["copy"]), self.bare_loop("copy")],
+                fresh_sources, lambda: empty_folder(dst), self.all_copied(files))
+
+        if key == "over":
+            def older_copies():
+                # Every run leaves the destinations with the source's times;
+                # here they are made an hour older again, as copies made at
+                # another time would be.
+                for name in file_names(dst):
+                    stamp = os.stat(os.path.join(src, name)).st_mtime_ns - 3600 * 10**9
+                    os.utime(os.path.join(dst, name), ns=(stamp, stamp))
+
+            return Scenario(
+                key, "copy %s, over older copies" % size_text, files,
+                self.tools(["/q"]) + self.report_line_variant(["/f"]) + [
+                    self.xcopy(["/y", "/q"]), self.floor(["copy"]), self.bare_loop("copy")],
+                sources_and_copies, older_copies, self.all_copied(files))
+
+        if key == "same":
+            snapshot = Snapshot()
+            return Scenario(
+                key, "copy %s, over copies with the same times" % size_text, files,
+                self.tools(["/q"]) + [
+                    self.xcopy(["/y", "/q"]), self.floor(["copy"]), self.bare_loop("copy")],
+                sources_and_copies, lambda: snapshot.take(dst),
+                self.replaced_exactly(snapshot, lambda: set(snapshot.states)))
+
+        if key == "rerun":
+            snapshot = Snapshot()
+            return Scenario(
+                key, "re-run /u %s, copies with the same times" % size_text, files,
+                self.tools(["/u", "/q"], codes=(1,)) + [
+                    self.xcopy(["/d", "/y", "/q"]), self.floor(["u", "copy"])],
+                sources_and_copies, lambda: snapshot.take(dst),
+                self.replaced_exactly(snapshot, set))
+
+        if key == "half":
+            snapshot = Snapshot()
+            base = (int(time.time()) - 86400) * 10**9 + 5 * 10**8
+            newer = set()
+
+            def half_newer_sources():
+                fill_folder(src, files, 1024)
+                for name in file_names(src):
+                    os.utime(os.path.join(src, name), ns=(base, base))
+                copy_with_times(src, dst)
+                newer.clear()
+                newer.update(newer_half(file_names(src)))
+                for name in newer:
+                    stamp = base + 3600 * 10**9
+                    os.utime(os.path.join(src, name), ns=(stamp, stamp))
+
+            def older_again():
+                for name in newer:
+                    os.utime(os.path.join(dst, name), ns=(base, base))
+                snapshot.take(dst)
+
+            return Scenario(
+                key, "/u %s, half of the sources newer" % size_text, files,
+                self.tools(["/u", "/q"], codes=(1,)) + [
+                    self.xcopy(["/d", "/y", "/q"]), self.floor(["u", "copy"])],
+                half_newer_sources, older_again,
+                self.replaced_exactly(snapshot, lambda: newer))
+
+        if key == "move":
+            def sources_back():
+                # After a move the files are all in dst: the folders swap.
+                if not file_names(src):
+                    shutil.rmtree(src)
+                    os.rename(dst, src)
+                empty_folder(dst)
+
+            def sources_for_move():
+                fill_folder(src, files, 1024)
+                empty_folder(dst)
+
+            return Scenario(
+                key, "move %s, new" % size_text, files,
+                self.tools(["/m", "/q"]) + self.report_line_variant(["/m"]) + [
+                    Command("cmd move /y", ["cmd", "/c", "move", "/y", self.pattern,
+                                            self.w_dst + "\\"], "peer"),
+                    self.floor(["move"]), self.bare_loop("move")],
+                sources_for_move, sources_back, self.all_moved(files))
+
+        if key == "large":
+            return self.large_scenario()
+        raise ValueError(key)
+
+    def large_scenario(self):
+        big_src = os.path.join(self.data, "big_src")
+        big_dst = os.path.join(self.data, "big_dst")
+        big_file = os.path.join(big_src, "big.bin")
+        w_big, w_big_dst = windows_path(big_file), windows_path(big_dst)
+        commands = [Command("tolvi", [self.tolvi, "/q", w_big, w_big_dst], "tool", exe=self.tolvi)]
+        for label, exe in self.others:
+            commands.append(Command(label, [exe, "/q", w_big, w_big_dst], "tool", exe=exe))
+        commands += [
+            Command("xcopy /y /q", ["xcopy", w_big, w_big_dst + "\\", "/y", "/q"], "peer"),
+            Command("floor", [self.bare, "floor", "copy", w_big, w_big_dst + "\\"], "floor",
+                    exe=self.bare),
+            Command("bare loop", [self.bare, "copy", w_big, w_big_dst + "\\"], "bare",
+                    exe=self.bare),
+            Command("cp --reflink=never", ["cp", "--reflink=never", big_file,
+                                           os.path.join(big_dst, "big.bin")], "native",
+                    wine=False)]
+        size = self.large_mib * 2**20
+
+        def big_source():
+            empty_folder(big_src)
+            with open(big_file, "wb") as handle:
+                chunk = os.urandom(2**20)
+                for _ in range(self.large_mib):
+                    handle.write(chunk)
+
+        def check_big():
+            copied = os.path.join(big_dst, "big.bin")
+            if not os.path.isfile(copied):
+                return "no copy"
+            if os.path.getsize(copied) != size:
+                return "copy has %d bytes" % os.path.getsize(copied)
+            return None
+
+        return Scenario("large", "copy one %d MiB file" % self.large_mib, 1, commands,
+                        big_source, lambda: empty_folder(big_dst), check_big, 1800)
+
+    def commands_text(self, scenario):
+        """The scenario's commands with SRC and DST for the folders."""
+        rows = []
+        for command in scenario.commands:
+            argv = [os.path.basename(part) if part in self.programs() else part
+                    for part in command.argv]
+            text = " ".join(argv)
+            for path, short in ((windows_path(os.path.join(self.data, "big_src")), "SRC"),
+                                (windows_path(os.path.join(self.data, "big_dst")), "DST"),
+                                (windows_path(self.src), "SRC"), (self.w_dst, "DST"),
+                                (os.path.join(self.data, "big_src"), "SRC"),
+                                (os.path.join(self.data, "big_dst"), "DST")):
+                text = text.replace(path, short)
+            rows.append("| %s | %s | `%s` |" % (scenario.name, command.label, text))
+        return rows
+
+
+# ---------------------------------------------------------------------------
+# Timing
 
 
 def measure(scenario, rounds, log_dir):
@@ -129,19 +468,14 @@ def measure(scenario, rounds, log_dir):
     writes of the run before it."""
     times = collections.OrderedDict((c.label, []) for c in scenario.commands)
     count = len(scenario.commands)
+    scenario.setup()
     for round_index in range(rounds):
         for position in range(count):
             command = scenario.commands[(round_index + position) % count]
             scenario.prepare()
             os.sync()
             seconds, code, err_path = run_once(command, log_dir, scenario.timeout)
-            problem = None
-            if code is None:
-                problem = "timed out after %d s" % scenario.timeout
-            elif code != 0:
-                problem = "exit code %d" % code
-            else:
-                problem = scenario.check()
+            problem = run_problem(command, code, scenario.check, scenario.timeout)
             if problem:
                 with open(err_path, "rb") as err:
                     tail = err.read()[-400:].decode("utf-8", "replace")
@@ -153,6 +487,10 @@ def measure(scenario, rounds, log_dir):
     return times
 
 
+def median_ratio(times, subject, reference):
+    return statistics.median(a / b for a, b in zip(times[subject], times[reference]))
+
+
 def summarise(scenario, times):
     """Markdown rows: median, fastest and slowest time, and the median
     per-round ratio of the first command (tolvi) to each other command."""
@@ -160,21 +498,55 @@ def summarise(scenario, times):
     subject = labels[0]
     rows = []
     for label in labels:
-        median = statistics.median(times[label])
-        if label == subject:
-            ratio = "1.00"
-        else:
-            ratios = [a / b for a, b in zip(times[subject], times[label])]
-            ratio = "%.2f" % statistics.median(ratios)
+        ratio = "1.00" if label == subject else "%.2f" % median_ratio(times, subject, label)
         rows.append("| %s | %s | %.3f | %.3f-%.3f | %s |" % (
-            scenario.name, label, median, min(times[label]), max(times[label]), ratio))
+            scenario.name, label, statistics.median(times[label]), min(times[label]),
+            max(times[label]), ratio))
     return rows
 
 
-def overhead_per_file(scenario, times, subject, floor):
-    """Median over rounds of (subject - floor) / files, in microseconds."""
-    differences = [(a - b) / scenario.files * 1e6 for a, b in zip(times[subject], times[floor])]
-    return statistics.median(differences)
+def verdict(ratio, target):
+    return "met" if ratio <= target else "missed"
+
+
+def target_rows(scenario, times):
+    """Per tool: ratio to the peer and to the floor, beside the targets."""
+    peer = next((c.label for c in scenario.commands if c.role == "peer"), None)
+    rows = []
+    for command in scenario.commands:
+        if command.role != "tool":
+            continue
+        cells = [scenario.name, command.label]
+        if peer:
+            ratio = median_ratio(times, command.label, peer)
+            target = PEER_TARGETS.get(scenario.key)
+            cells += ["%.2f" % ratio, "%.2f, %s" % (target, verdict(ratio, target)) if target else "-"]
+        else:
+            cells += ["-", "-"]
+        ratio = median_ratio(times, command.label, "floor")
+        cells += ["%.2f" % ratio, "%.2f, %s" % (FLOOR_TARGET, verdict(ratio, FLOOR_TARGET))]
+        rows.append("| " + " | ".join(cells) + " |")
+    return rows
+
+
+def overhead_rows(scenario, times):
+    """Per tool: median over rounds of (tool - reference) / files, in
+    microseconds, for the floor and the bare loop."""
+    rows = []
+    labels = set(times)
+    for command in scenario.commands:
+        if command.role != "tool":
+            continue
+        cells = [scenario.name, command.label]
+        for reference in ("floor", "bare loop"):
+            if reference in labels:
+                cells.append("%.0f" % statistics.median(
+                    (a - b) / scenario.files * 1e6
+                    for a, b in zip(times[command.label], times[reference])))
+            else:
+                cells.append("-")
+        rows.append("| " + " | ".join(cells) + " |")
+    return rows
 
 
 # ---------------------------------------------------------------------------
@@ -230,6 +602,42 @@ def format_counts(counts):
                      for name, value in sorted(counts.items(), key=lambda item: (-item[1], item[0])))
 
 
+def relay_counts(bench, keys, relay_files, log_dir):
+    small, large = relay_files
+    lines = ["Calls per file, from Wine relay traces of %d and %d files (difference / %d); "
+             "in the /u half-newer scenario half of the files are copied:" %
+             (small, large, large - small), ""]
+    lines.append("| Scenario | Program | NT system calls per file | Own calls per file |")
+    lines.append("|---|---|---:|---|")
+    for key in keys:
+        sized = [bench.scenario(key, files) for files in (small, large)]
+        for index, command in enumerate(sized[0].commands):
+            if command.label == "tolvi, report lines":
+                continue
+            own_counts, system_counts = [], []
+            for scenario in sized:
+                traced = scenario.commands[index]
+                scenario.setup()
+                scenario.prepare()
+                _, code, err_path = run_once(traced, log_dir, 600, debug="+relay")
+                problem = run_problem(traced, code, scenario.check, 600)
+                if problem:
+                    raise RuntimeError("relay run of %s / %s: %s" %
+                                       (scenario.name, traced.label, problem))
+                own_range = image_range(traced.exe) if traced.exe else None
+                own, system = count_calls(err_path, own_range)
+                own_counts.append(own)
+                system_counts.append(system)
+            system_per_file = per_file(system_counts[0], system_counts[1], small, large)
+            own_text = "-"
+            if command.exe:
+                own_text = format_counts(per_file(own_counts[0], own_counts[1], small, large))
+            lines.append("| %s | %s | %.2f (%s) | %s |" % (
+                key, command.label, sum(system_per_file.values()),
+                format_counts(system_per_file), own_text))
+    return lines
+
+
 # ---------------------------------------------------------------------------
 
 
@@ -237,14 +645,19 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--bin", required=True, help="folder with tolvi.exe and bare_loop.exe")
+    parser.add_argument("--tolvi", help="the tolvi.exe to measure (default: the one in --bin)")
     parser.add_argument("--data", required=True, help="scratch folder for the benchmark files "
                         "(made, then removed)")
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--files", type=int, default=2000)
     parser.add_argument("--large-mib", type=int, default=256)
-    parser.add_argument("--scenarios", default="new,over,move,large",
-                        help="which of new, over, move, large to run (comma list)")
+    parser.add_argument("--scenarios", default=",".join(ALL_SCENARIOS),
+                        help="which of %s to run (comma list)" % ", ".join(ALL_SCENARIOS))
+    parser.add_argument("--no-report-lines", dest="report_lines", action="store_false",
+                        help="leave out the run of tolvi without /q (new, over, move)")
     parser.add_argument("--count-calls", action="store_true")
+    parser.add_argument("--call-scenarios", default=",".join(CALL_SCENARIOS),
+                        help="the scenarios of the relay count (comma list)")
     parser.add_argument("--relay-files", default="20,60",
                         help="the two folder sizes of the relay count")
     parser.add_argument("--also", action="append", default=[], metavar="LABEL=EXE",
@@ -252,42 +665,26 @@ def main():
                         "from before a change)")
     args = parser.parse_args()
 
-    bin_dir = os.path.abspath(args.bin)
-    tolvi = os.path.join(bin_dir, "tolvi.exe")
-    bare = os.path.join(bin_dir, "bare_loop.exe")
-    for program in (tolvi, bare):
+    bench = Bench(args)
+    for program in bench.programs():
         if not os.path.isfile(program):
             sys.exit("missing %s" % program)
-    others = []
-    for item in args.also:
-        label, _, exe = item.partition("=")
-        others.append((label, os.path.abspath(exe)))
 
-    data = os.path.abspath(args.data)
-    chosen = set(args.scenarios.split(","))
-    unknown = chosen - {"new", "over", "move", "large"}
+    chosen = [key for key in args.scenarios.split(",") if key]
+    call_keys = [key for key in args.call_scenarios.split(",") if key] if args.count_calls else []
+    unknown = (set(chosen) - set(ALL_SCENARIOS)) | (set(call_keys) - set(CALL_SCENARIOS))
     if unknown:
         sys.exit("unknown scenarios: %s" % ", ".join(sorted(unknown)))
+    chosen = [key for key in ALL_SCENARIOS if key in chosen]
     needed = (2 * args.large_mib * 2**20 if "large" in chosen else 0) + 64 * 2**20
-    os.makedirs(data, exist_ok=True)
-    free = shutil.disk_usage(data).free
+    os.makedirs(bench.data, exist_ok=True)
+    free = shutil.disk_usage(bench.data).free
     if free < needed * 2:
         sys.exit("not enough free space in %s: %d MiB free, %d MiB wanted" %
-                 (data, free // 2**20, needed * 2 // 2**20))
+                 (bench.data, free // 2**20, needed * 2 // 2**20))
 
-    log_dir = os.path.join(data, "logs")
+    log_dir = os.path.join(bench.data, "logs")
     os.makedirs(log_dir, exist_ok=True)
-    src = os.path.join(data, "src")
-    dst = os.path.join(data, "dst")
-    w_src, w_dst = windows_path(src), windows_path(dst)
-    pattern = w_src + "\\*.dat"
-
-    def tolvi_commands(options):
-        commands = [Command("tolvi " + " ".join(options + ["PATTERN", "DEST"]).strip(),
-                            [tolvi] + options + [pattern, w_dst], exe=tolvi)]
-        for label, exe in others:
-            commands.append(Command(label, [exe] + options + [pattern, w_dst], exe=exe))
-        return commands
 
     lines = []
     load_before = os.getloadavg()
@@ -297,203 +694,49 @@ def main():
         load_before[0]))
     lines.append("Date: %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"))
     lines.append("Rounds: %d, interleaved; times in seconds (median); ratio = median over "
-                 "rounds of tolvi / reference" % args.rounds)
+                 "rounds of tolvi / that command" % args.rounds)
     lines.append("")
-    lines.append("| Scenario | Command | Median s | Range s | tolvi / this |")
-    lines.append("|---|---|---:|---:|---:|")
-    overheads = []
+    command_rows, time_rows, targets, overheads = [], [], [], []
     failed = False
-
-    def expect_files(folder, count):
-        def check():
-            found = file_count(folder)
-            return None if found == count else "%d files in %s, expected %d" % (found, folder, count)
-        return check
-
+    started = time.perf_counter()
     try:
-        if chosen & {"new", "over", "move"}:
-            files = args.files
-            empty_folder(src)
-            fill_folder(src, files, 1024)
-
-            def fresh_destination():
-                empty_folder(dst)
-
-            copy_new = Scenario(
-                "copy %d x 1 KiB, new" % files, files,
-                tolvi_commands([]) + [
-                    Command("xcopy /y", ["xcopy", pattern, w_dst + "\\", "/y"]),
-                    Command("bare loop", [bare, "copy", pattern, w_dst + "\\"])],
-                fresh_destination, expect_files(dst, files), 600)
-
-            def older_destinations():
-                # Every run leaves the destinations with the source's times;
-                # here they are made an hour older again, as copies made at
-                # another time would be.
-                for entry in os.scandir(dst):
-                    stamp = entry.stat().st_mtime - 3600
-                    os.utime(entry.path, (stamp, stamp))
-
-            def over_commands():
-                return tolvi_commands(["/f"]) + [
-                    Command("xcopy /y", ["xcopy", pattern, w_dst + "\\", "/y"]),
-                    Command("bare loop", [bare, "copy", pattern, w_dst + "\\"])]
-
-            copy_over_older = Scenario(
-                "copy %d x 1 KiB, over older copies" % files, files, over_commands(),
-                older_destinations, expect_files(dst, files), 600)
-            copy_over_same = Scenario(
-                "copy %d x 1 KiB, over copies with the same times" % files, files,
-                over_commands(), lambda: None, expect_files(dst, files), 600)
-
-            def sources_back():
-                # After a move the files are all in dst: the folders swap.
-                if file_count(src) == 0:
-                    shutil.rmtree(src)
-                    os.rename(dst, src)
-                empty_folder(dst)
-
-            move_new = Scenario(
-                "move %d x 1 KiB, new" % files, files,
-                tolvi_commands(["/m"]) + [
-                    Command("cmd move /y", ["cmd", "/c", "move", "/y", pattern, w_dst + "\\"]),
-                    Command("bare loop", [bare, "move", pattern, w_dst + "\\"])],
-                sources_back, expect_files(dst, files), 600)
-
-            selected = [scenario for key, scenario in
-                        (("new", copy_new), ("over", copy_over_older),
-                         ("over", copy_over_same), ("move", move_new))
-                        if key in chosen]
-            for scenario in selected:
-                if scenario in (copy_over_older, copy_over_same):
-                    # Destinations in place for every run over existing files,
-                    # with the source's times, as every run leaves them.
-                    empty_folder(dst)
-                    for entry in os.scandir(src):
-                        shutil.copy2(entry.path, os.path.join(dst, entry.name))
-                if scenario is move_new:
-                    sources_back()
-                times = measure(scenario, args.rounds, log_dir)
-                lines.extend(summarise(scenario, times))
-                overheads.append((scenario.name, "tolvi", overhead_per_file(
-                    scenario, times, scenario.commands[0].label, "bare loop")))
-                for label, _ in others:
-                    overheads.append((scenario.name, label, overhead_per_file(
-                        scenario, times, label, "bare loop")))
-            sources_back()
-
-        if "large" in chosen:
-            big_src = os.path.join(data, "big_src")
-            big_dst = os.path.join(data, "big_dst")
-            empty_folder(big_src)
-            big_file = os.path.join(big_src, "big.bin")
-            with open(big_file, "wb") as handle:
-                chunk = os.urandom(2**20)
-                for _ in range(args.large_mib):
-                    handle.write(chunk)
-            w_big = windows_path(big_file)
-            w_big_dst = windows_path(big_dst)
-            commands = [Command("tolvi FILE DEST", [tolvi, w_big, w_big_dst], exe=tolvi)]
-            for label, exe in others:
-                commands.append(Command(label, [exe, w_big, w_big_dst], exe=exe))
-            commands += [
-                Command("xcopy /y", ["xcopy", w_big, w_big_dst + "\\", "/y"]),
-                Command("bare loop", [bare, "copy", w_big, w_big_dst + "\\"]),
-                Command("cp --reflink=never", ["cp", "--reflink=never", big_file,
-                                               os.path.join(big_dst, "big.bin")], wine=False)]
-
-            def check_big():
-                copied = os.path.join(big_dst, "big.bin")
-                if not os.path.isfile(copied):
-                    return "no copy"
-                if os.path.getsize(copied) != args.large_mib * 2**20:
-                    return "copy has %d bytes" % os.path.getsize(copied)
-                return None
-
-            large = Scenario("copy one %d MiB file" % args.large_mib, 1, commands,
-                             lambda: empty_folder(big_dst), check_big, 1800)
-            times = measure(large, args.rounds, log_dir)
-            lines.extend(summarise(large, times))
-            shutil.rmtree(big_src, ignore_errors=True)
-            shutil.rmtree(big_dst, ignore_errors=True)
-
-        if overheads:
-            lines.append("")
-            lines.append("Per-file overhead over the bare loop, microseconds (median over rounds "
-                         "of (tool - bare loop) / files):")
-            lines.append("")
-            lines.append("| Scenario | Tool | us per file |")
-            lines.append("|---|---|---:|")
-            for name, label, value in overheads:
-                lines.append("| %s | %s | %.0f |" % (name, label, value))
-
-        if args.count_calls:
-            lines.append("")
-            lines.extend(relay_counts(args, tolvi, bare, others, src, dst, pattern, w_dst, log_dir))
+        for key in chosen:
+            scenario = bench.scenario(key, args.files)
+            command_rows.extend(bench.commands_text(scenario))
+            times = measure(scenario, args.rounds, log_dir)
+            time_rows.extend(summarise(scenario, times))
+            targets.extend(target_rows(scenario, times))
+            if scenario.files > 1:
+                overheads.extend(overhead_rows(scenario, times))
+        if call_keys:
+            call_lines = relay_counts(bench, call_keys,
+                                      tuple(int(v) for v in args.relay_files.split(",")), log_dir)
     except RuntimeError as error:
         print("benchmark failed: %s" % error, file=sys.stderr)
         failed = True
     finally:
-        shutil.rmtree(data, ignore_errors=True)
+        shutil.rmtree(bench.data, ignore_errors=True)
 
-    load_after = os.getloadavg()
-    lines.append("")
-    lines.append("Load average at the end: %.2f" % load_after[0])
+    if command_rows:
+        lines += ["| Scenario | Command | Command line |", "|---|---|---|"] + command_rows + [""]
+    if time_rows:
+        lines += ["| Scenario | Command | Median s | Range s | tolvi / this |",
+                  "|---|---|---:|---:|---:|"] + time_rows + [""]
+    if targets:
+        lines += ["Against the targets (median over rounds of the per-round ratio):", "",
+                  "| Scenario | Tool | / peer | target | / floor | target |",
+                  "|---|---|---:|---|---:|---|"] + targets + [""]
+    if overheads:
+        lines += ["Per-file cost over the floor and over the bare loop, microseconds (median "
+                  "over rounds of (tool - reference) / files):", "",
+                  "| Scenario | Tool | over the floor | over the bare loop |",
+                  "|---|---|---:|---:|"] + overheads + [""]
+    if call_keys and not failed:
+        lines += call_lines + [""]
+    lines.append("Load average at the end: %.2f; benchmark time %.0f s" % (
+        os.getloadavg()[0], time.perf_counter() - started))
     print("\n".join(lines))
     return 1 if failed else 0
-
-
-def relay_counts(args, tolvi, bare, others, src, dst, pattern, w_dst, log_dir):
-    small, large = (int(value) for value in args.relay_files.split(","))
-    subjects = [("tolvi", tolvi)] + list(others)
-
-    # Destinations: none; copies with other times; copies with the
-    # source's times (as an earlier copy leaves them where the creation
-    # time is not kept apart from the last-write time, as under Wine).
-    def command_sets():
-        yield "copy, new", lambda exe: [exe, pattern, w_dst], \
-            ["xcopy", ["xcopy", pattern, w_dst + "\\", "/y"]], "copy", None
-        yield "copy, over existing /f, other times", lambda exe: [exe, "/f", pattern, w_dst], \
-            ["xcopy", ["xcopy", pattern, w_dst + "\\", "/y"]], "copy", shutil.copyfile
-        yield "copy, over existing /f, same times", lambda exe: [exe, "/f", pattern, w_dst], \
-            ["xcopy", ["xcopy", pattern, w_dst + "\\", "/y"]], "copy", shutil.copy2
-        yield "move, new", lambda exe: [exe, "/m", pattern, w_dst], \
-            ["cmd move", ["cmd", "/c", "move", "/y", pattern, w_dst + "\\"]], "move", None
-
-    lines = ["Calls per file, from Wine relay traces of %d and %d files (difference / %d):" %
-             (small, large, large - small), ""]
-    lines.append("| Scenario | Program | NT system calls per file | Own KERNEL32 / msvcrt calls "
-                 "per file |")
-    lines.append("|---|---|---:|---|")
-    for name, tool_argv, peer, bare_mode, over in command_sets():
-        programs = [(label, Command(label, tool_argv(exe), exe=exe)) for label, exe in subjects]
-        programs.append((peer[0], Command(peer[0], peer[1])))
-        programs.append(("bare loop", Command("bare loop", [bare, bare_mode, pattern, w_dst + "\\"])))
-        for label, command in programs:
-            own_counts, system_counts = [], []
-            for files in (small, large):
-                empty_folder(src)
-                fill_folder(src, files, 1024)
-                empty_folder(dst)
-                if over:
-                    for entry in os.scandir(src):
-                        over(entry.path, os.path.join(dst, entry.name))
-                own_range = image_range(command.exe) if command.exe else None
-                _, code, err_path = run_once(command, log_dir, 600, debug="+relay")
-                if code != 0 or file_count(dst) != files:
-                    raise RuntimeError("relay run of %s / %s failed" % (name, label))
-                own, system = count_calls(err_path, own_range)
-                own_counts.append(own)
-                system_counts.append(system)
-            system_per_file = per_file(system_counts[0], system_counts[1], small, large)
-            own_text = "-"
-            if command.exe:
-                own_per_file = per_file(own_counts[0], own_counts[1], small, large)
-                own_text = format_counts(own_per_file)
-            lines.append("| %s | %s | %.2f (%s) | %s |" % (
-                name, label, sum(system_per_file.values()), format_counts(system_per_file),
-                own_text))
-    return lines
 
 
 def cpu_model():

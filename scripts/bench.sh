@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Measures tolvi.exe under Wine side by side with Wine's xcopy (and cmd's
-# move), a bare CopyFileW / MoveFileW loop and native cp, and counts the
-# calls it makes per file; prints the results as Markdown tables
+# move), the floor (bare_loop.exe making only the calls the tool's
+# decisions need), a bare CopyFileW / MoveFileW loop and native cp, and
+# counts the calls made per file; prints the results as Markdown tables
 # (bench/RESULTS.md records a run). Not part of the test suite.
 #
-#   scripts/bench.sh [--large-gib] [bench/run_bench.py options]
+#   scripts/bench.sh [--large-gib] [--no-count-calls] [bench/run_bench.py options]
 #
-# --large-gib measures the large file at 1 GiB instead of 256 MiB. The
-# benchmark files live in build/bench_data and are removed at the end.
+# Options passed on, among others:
+#   --scenarios new,over,same,rerun,half,move,large   which scenarios to time
+#   --rounds N        interleaved rounds (7)
+#   --also "tolvi before=PATH"   another tolvi.exe measured in the same rounds
+#   --tolvi PATH      measure this tolvi.exe instead of the one just built
+# --large-gib measures the large file at 1 GiB instead of 256 MiB;
+# --no-count-calls leaves out the relay-trace counts of calls per file.
+# The benchmark files live in build/bench_data and are removed at the end.
 # The build folder is build/bench, or TOLVI_BENCH_BUILD when set.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,13 +27,14 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
 cmake --build "$build" --target tolvi bare_loop >/dev/null
 tolvi_start_wine "$root"
 
+count_calls=(--count-calls)
 args=()
 for arg in "$@"; do
-    if [ "$arg" = "--large-gib" ]; then
-        args+=(--large-mib 1024)
-    else
-        args+=("$arg")
-    fi
+    case "$arg" in
+        --large-gib) args+=(--large-mib 1024) ;;
+        --no-count-calls) count_calls=() ;;
+        *) args+=("$arg") ;;
+    esac
 done
 exec python3 "$root/bench/run_bench.py" --bin "$build/bin" --data "$root/build/bench_data" \
-    --count-calls "${args[@]}"
+    "${count_calls[@]}" "${args[@]}"
