@@ -43,6 +43,9 @@ and per-run work cancel out:
     command alike. Wine's default relay settings do not trace calls that
     KERNEL32 itself makes, so these counts are a lower bound.
 
+With --call-costs it runs call_costs.exe, which times each single call of
+the per-file decision on every file of a folder of copies.
+
 Every run is checked on the files it leaves behind (which were replaced,
 which were left alone) and on its exit code (tolvi gives 1 when /u skipped
 a file). Exit code 0 when every run did what it should, 1 otherwise.
@@ -638,6 +641,20 @@ def relay_counts(bench, keys, relay_files, log_dir):
     return lines
 
 
+def call_costs(bench, files, log_dir):
+    """call_costs.exe over the scenario folder with copies in DST."""
+    program = os.path.join(os.path.dirname(bench.bare), "call_costs.exe")
+    fill_folder(bench.src, files, 1024)
+    copy_with_times(bench.src, bench.dst)
+    command = Command("call costs", [program, bench.pattern, bench.w_dst + "\\"], "probe")
+    _, code, _ = run_once(command, log_dir, 600)
+    if code != 0:
+        raise RuntimeError("call_costs.exe: exit code %s" % code)
+    with open(os.path.join(log_dir, "stdout.txt"), encoding="utf-8") as out:
+        return ["Single calls, timed by call_costs.exe on each of %d files (destination folder "
+                "of %d copies):" % (files, files), ""] + out.read().splitlines()[2:]
+
+
 # ---------------------------------------------------------------------------
 
 
@@ -658,6 +675,8 @@ def main():
     parser.add_argument("--count-calls", action="store_true")
     parser.add_argument("--call-scenarios", default=",".join(CALL_SCENARIOS),
                         help="the scenarios of the relay count (comma list)")
+    parser.add_argument("--call-costs", action="store_true",
+                        help="time the single calls of the decision with call_costs.exe")
     parser.add_argument("--relay-files", default="20,60",
                         help="the two folder sizes of the relay count")
     parser.add_argument("--also", action="append", default=[], metavar="LABEL=EXE",
@@ -708,6 +727,8 @@ def main():
             targets.extend(target_rows(scenario, times))
             if scenario.files > 1:
                 overheads.extend(overhead_rows(scenario, times))
+        if args.call_costs:
+            cost_lines = call_costs(bench, args.files, log_dir)
         if call_keys:
             call_lines = relay_counts(bench, call_keys,
                                       tuple(int(v) for v in args.relay_files.split(",")), log_dir)
@@ -733,6 +754,8 @@ def main():
                   "|---|---|---:|---:|"] + overheads + [""]
     if call_keys and not failed:
         lines += call_lines + [""]
+    if args.call_costs and not failed:
+        lines += cost_lines + [""]
     lines.append("Load average at the end: %.2f; benchmark time %.0f s" % (
         os.getloadavg()[0], time.perf_counter() - started))
     print("\n".join(lines))

@@ -13,7 +13,8 @@
 #   --also "tolvi before=PATH"   another tolvi.exe measured in the same rounds
 #   --tolvi PATH      measure this tolvi.exe instead of the one just built
 # --large-gib measures the large file at 1 GiB instead of 256 MiB;
-# --no-count-calls leaves out the relay-trace counts of calls per file.
+# --no-count-calls leaves out the relay-trace counts of calls per file and
+# the timing of single calls (bench/call_costs.cpp).
 # The benchmark files live in build/bench_data and are removed at the end.
 # The build folder is build/bench, or TOLVI_BENCH_BUILD when set.
 set -euo pipefail
@@ -24,10 +25,10 @@ tolvi_install_missing
 build="${TOLVI_BENCH_BUILD:-$root/build/bench}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DTOLVI_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target tolvi bare_loop >/dev/null
+cmake --build "$build" --target tolvi bare_loop call_costs >/dev/null
 tolvi_start_wine "$root"
 
-count_calls=(--count-calls)
+count_calls=(--count-calls --call-costs)
 args=()
 for arg in "$@"; do
     case "$arg" in
