@@ -62,6 +62,7 @@ import statistics
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 WINE = "/usr/lib/wine/wine64"
@@ -105,21 +106,23 @@ class Command:
 
 def run_once(command, log_dir, timeout, debug="-all"):
     """Runs a command with standard output and error in files; returns
-    (seconds, exit code, stderr path). A run past the timeout counts as
-    failed (exit code None)."""
+    (seconds, exit code, stderr path). A run past the timeout is killed and
+    counts as failed (exit code None). The wait blocks until the process
+    ends (a timer does the killing), since a wait with a timeout polls and
+    would round the times up to its polling step (50 ms)."""
     out_path = os.path.join(log_dir, "stdout.txt")
     err_path = os.path.join(log_dir, "stderr.txt")
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
         start = time.perf_counter()
-        try:
-            completed = subprocess.run(command.full_argv(), stdin=subprocess.DEVNULL,
-                                       stdout=out, stderr=err, env=wine_env(debug),
-                                       timeout=timeout)
-            code = completed.returncode
-        except subprocess.TimeoutExpired:
-            code = None
+        process = subprocess.Popen(command.full_argv(), stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err, env=wine_env(debug))
+        timer = threading.Timer(timeout, process.kill)
+        timer.start()
+        code = process.wait()
         seconds = time.perf_counter() - start
-    return seconds, code, err_path
+        timed_out = not timer.is_alive()
+        timer.cancel()
+    return seconds, None if timed_out else code, err_path
 
 
 def run_problem(command, code, check, timeout):
