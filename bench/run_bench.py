@@ -531,6 +531,7 @@ def target_rows(scenario, times):
             cells += ["-", "-"]
         ratio = median_ratio(times, command.label, "floor")
         cells += ["%.2f" % ratio, "%.2f, %s" % (FLOOR_TARGET, verdict(ratio, FLOOR_TARGET))]
+        cells.append("%.2f" % median_ratio(times, "floor", peer) if peer else "-")
         rows.append("| " + " | ".join(cells) + " |")
     return rows
 
@@ -657,18 +658,34 @@ def relay_counts(bench, keys, relay_files, log_dir):
     return lines
 
 
-def call_costs(bench, files, log_dir):
-    """call_costs.exe over the scenario folder with copies in DST."""
+def call_costs(bench, files, log_dir, runs=3):
+    """call_costs.exe over the scenario folder with copies in DST, run a few
+    times after the page cache is written back; per call the median of the
+    runs' medians and their range."""
     program = os.path.join(os.path.dirname(bench.bare), "call_costs.exe")
-    fill_folder(bench.src, files, 1024)
-    copy_with_times(bench.src, bench.dst)
     command = Command("call costs", [program, bench.pattern, bench.w_dst + "\\"], "probe")
-    _, code, _ = run_once(command, log_dir, 600)
-    if code != 0:
-        raise RuntimeError("call_costs.exe: exit code %s" % code)
-    with open(os.path.join(log_dir, "stdout.txt"), encoding="utf-8") as out:
-        return ["Single calls, timed by call_costs.exe on each of %d files (destination folder "
-                "of %d copies):" % (files, files), ""] + out.read().splitlines()[2:]
+    medians = collections.OrderedDict()
+    for _ in range(runs):
+        fill_folder(bench.src, files, 1024)
+        copy_with_times(bench.src, bench.dst)
+        os.sync()
+        _, code, _ = run_once(command, log_dir, 600)
+        if code != 0:
+            raise RuntimeError("call_costs.exe: exit code %s" % code)
+        with open(os.path.join(log_dir, "stdout.txt"), encoding="utf-8") as out:
+            for line in out:
+                cells = [cell.strip() for cell in line.strip().strip("|").split("|")]
+                if len(cells) == 4 and cells[3] == "0":
+                    medians.setdefault(cells[0], []).append(float(cells[1]))
+                elif len(cells) == 4 and cells[3].isdigit():
+                    raise RuntimeError("call_costs.exe: %s failed %s times" % (cells[0], cells[3]))
+    lines = ["Single calls, timed by call_costs.exe on each of %d files (a destination folder "
+             "of %d copies), %d runs; microseconds per call:" % (files, files, runs), "",
+             "| Call | median | range of the runs' medians |", "|---|---:|---:|"]
+    for label, values in medians.items():
+        lines.append("| %s | %.1f | %.1f-%.1f |" % (label, statistics.median(values), min(values),
+                                                     max(values)))
+    return lines
 
 
 # ---------------------------------------------------------------------------
@@ -761,8 +778,8 @@ def main():
                   "|---|---|---:|---:|---:|"] + time_rows + [""]
     if targets:
         lines += ["Against the targets (median over rounds of the per-round ratio):", "",
-                  "| Scenario | Tool | / peer | target | / floor | target |",
-                  "|---|---|---:|---|---:|---|"] + targets + [""]
+                  "| Scenario | Tool | / peer | target | / floor | target | floor / peer |",
+                  "|---|---|---:|---|---:|---|---:|"] + targets + [""]
     if overheads:
         lines += ["Per-file cost over the floor and over the bare loop, microseconds (median "
                   "over rounds of (tool - reference) / files):", "",
