@@ -2,7 +2,10 @@
 // path buffers so that an overlong path is refused, never truncated.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 constexpr std::size_t full_path_buffer = 260;
 
@@ -20,3 +23,22 @@ bool same_text(const std::wstring& a, const std::wstring& b);
 
 // True when `a` and `b` are the same text ignoring letter case.
 bool same_text_ignoring_case(const std::wstring& a, const std::wstring& b);
+
+// Fills `form` with what a path-form call (short, long or full path;
+// taking the path, a buffer and its size) gives for `path`; false when
+// the call fails.
+template <typename PathFormCall>
+bool path_form(PathFormCall call, const std::wstring& path, std::wstring& form)
+{
+    const DWORD size = call(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return false;
+    }
+    std::vector<wchar_t> buffer(size);
+    const DWORD length = call(path.c_str(), buffer.data(), size);
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    form.assign(buffer.data(), length);
+    return true;
+}

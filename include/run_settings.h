@@ -42,8 +42,9 @@ struct RunSettings {
     std::int32_t new_count;
     std::int32_t overwrite_count;
     // Ctrl+C arrived while a file was being copied or moved (set by the
-    // console's control-handler thread): no further file is started.
-    volatile bool interrupted;
+    // console's control-handler thread): the platform's copy in progress
+    // polls it as its cancel flag, and no further file is started.
+    volatile BOOL interrupted;
 };
 
 extern RunSettings settings;

@@ -48,24 +48,6 @@ std::wstring file_system_name(const std::wstring& folder)
     return name;
 }
 
-// Fills `form` with what one of the path-form calls gives for `path`;
-// false when the call fails.
-template <typename PathFormCall>
-bool path_form(PathFormCall call, const std::wstring& path, std::wstring& form)
-{
-    const DWORD size = call(path.c_str(), nullptr, 0);
-    if (size == 0) {
-        return false;
-    }
-    std::vector<wchar_t> buffer(size);
-    const DWORD length = call(path.c_str(), buffer.data(), size);
-    if (length == 0 || length >= size) {
-        return false;
-    }
-    form.assign(buffer.data(), length);
-    return true;
-}
-
 // Without a destination, the current folder. A current folder whose full
 // path cannot be made is refused as a typed "." would be; false then.
 bool supply_default_destination()

@@ -18,16 +18,13 @@ bool fail(const std::wstring& path, MessageId id)
     return false;
 }
 
-// The platform's copy polls this flag and the move's progress routine
-// answers it; the console's control handler sets it from a thread of its
-// own.
-volatile BOOL cancel_requested = FALSE;
+// Set while the platform's call runs, for a handler that must wait for it.
 volatile BOOL action_running = FALSE;
 
 DWORD CALLBACK cancel_when_asked(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
                                  DWORD, HANDLE, HANDLE, LPVOID)
 {
-    return cancel_requested ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+    return settings.interrupted ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
 }
 
 // One platform call carries contents, attributes and last-write time.
@@ -37,7 +34,6 @@ DWORD CALLBACK cancel_when_asked(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LA
 // a truncated file newer than its source.
 bool perform_action(const FileJob& job)
 {
-    cancel_requested = settings.interrupted ? TRUE : FALSE;
     action_running = TRUE;
     SetConsoleCtrlHandler(cancel_action_on_control_event, TRUE);
     const BOOL done =
@@ -45,7 +41,7 @@ bool perform_action(const FileJob& job)
             ? MoveFileWithProgressW(job.source_path.c_str(), job.dest_path.c_str(), cancel_when_asked,
                                     nullptr, MOVEFILE_COPY_ALLOWED)
             : CopyFileExW(job.source_path.c_str(), job.dest_path.c_str(), nullptr, nullptr,
-                          const_cast<BOOL*>(&cancel_requested), 0);
+                          const_cast<BOOL*>(&settings.interrupted), 0);
     SetConsoleCtrlHandler(cancel_action_on_control_event, FALSE);
     action_running = FALSE;
     return done != 0;
@@ -115,8 +111,7 @@ bool carry_attributes(const FileJob& job)
 
 BOOL WINAPI cancel_action_on_control_event(DWORD event)
 {
-    settings.interrupted = true;
-    cancel_requested = TRUE;
+    settings.interrupted = TRUE;
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // The process is ended as soon as this handler returns: wait (a
         // little less than the platform's grace period) until the call has

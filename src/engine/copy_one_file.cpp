@@ -2,11 +2,10 @@
 
 #include "console_writer.h"
 #include "message_catalog.h"
+#include "path_text.h"
 #include "prompt.h"
 #include "run_settings.h"
 #include "scoped_handles.h"
-
-#include <vector>
 
 namespace {
 
@@ -72,21 +71,19 @@ bool path_keeps_name(const std::wstring& path, const std::wstring& name)
     if (path.compare(0, 4, L"\\\\?\\") == 0) {
         return true;
     }
-    std::vector<wchar_t> full(path.size() + MAX_PATH);
-    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-        full.resize(length + 1u);
-        length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    }
-    if (length == 0 || length >= full.size()) {
+    std::wstring resolved;
+    const auto full_path = [](LPCWSTR from, LPWSTR buffer, DWORD size) {
+        return GetFullPathNameW(from, size, buffer, nullptr);
+    };
+    if (!path_form(full_path, path, resolved)) {
         return false;
     }
-    const std::wstring resolved(full.data(), length);
-    const std::wstring device = L"\\\\.\\";
+    const wchar_t* const device = L"\\\\.\\";
     if (resolved.compare(0, 4, device) == 0 && path.compare(0, 4, device) != 0) {
         return false;
     }
-    return resolved.substr(resolved.find_last_of(L'\\') + 1) == name;
+    const std::size_t last = resolved.find_last_of(L'\\') + 1;
+    return resolved.compare(last, std::wstring::npos, name) == 0;
 }
 
 // Identity of a file on its volume; two paths with equal identities reach
