@@ -8,10 +8,12 @@
 #include <string>
 
 // Reads the arguments (after the program path) and runs. Returns the exit
-// code: 1 when any file was refused or skipped, else 0.
+// code: 2 when the run ended with its message before any file was handled,
+// 1 when any file was refused or skipped, else 0.
 int run_command_line(int count, wchar_t* const* args);
 
-// Prepares the folders and copies or moves the files the arguments name.
+// Prepares the folders and copies or moves the files the arguments name;
+// returns the exit code as above.
 int run_files(RunArguments& run);
 
 // The long form of an existing path with each component as stored and

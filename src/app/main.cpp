@@ -1,4 +1,5 @@
 // Entry point of Tolvi: copies or moves files from the command line.
+#include "exit_codes.h"
 #include "run_driver.h"
 #include "start_up.h"
 
@@ -10,7 +11,7 @@ int wmain(int argc, wchar_t* argv[])
     const int count = argc - 1;
     wchar_t** args = argv + 1;
     if (count == 1 && serve_special_argument(args[0])) {
-        return 0;
+        return exit_all_done;
     }
     return run_command_line(count, args);
 }

@@ -2,6 +2,7 @@
 
 #include "console_writer.h"
 #include "copy_engine.h"
+#include "exit_codes.h"
 #include "message_catalog.h"
 #include "path_text.h"
 #include "run_settings.h"
@@ -83,11 +84,8 @@ bool prepare_folders(const RunArguments& run)
     return folders_may_be_used(run);
 }
 
-// The exit code of a run that has ended with its message, before any file
-// was handled: 0, and no summary.
-constexpr int run_ended = -1;
-
-// Single mode: one named file. Returns the exit code, or run_ended.
+// Single mode: one named file. Returns the exit code; exit_not_started
+// when the run has ended with its message.
 int run_single_file(RunArguments& run)
 {
     const std::wstring path = settings.source_dir + run.source_name;
@@ -96,14 +94,14 @@ int run_single_file(RunArguments& run)
         FileSearch search(path.c_str());
         if (!search.found()) {
             write_error(path, msg_file_not_found);
-            return run_ended;
+            return exit_not_started;
         }
         run.source_name = search.entry().name;
         attributes = search.entry().attrib;
     }
     if (!settings.include_hidden_system && (attributes & hidden_or_system) != 0) {
         write_error(path, msg_hidden_system);
-        return 1;
+        return exit_not_all_done;
     }
     if (run.dest_name.empty()) {
         run.dest_name = run.source_name;
@@ -119,19 +117,20 @@ int run_single_file(RunArguments& run)
     if (same_text_ignoring_case(settings.source_dir, settings.dest_dir) &&
         same_text_ignoring_case(run.source_name, run.dest_name)) {
         write_message(msg_same_file);
-        return run_ended;
+        return exit_not_started;
     }
-    return copy_one_file(run.source_name, run.dest_name) && !settings.interrupted ? 0 : 1;
+    return copy_one_file(run.source_name, run.dest_name) && !settings.interrupted ? exit_all_done
+                                                                                  : exit_not_all_done;
 }
 
 // Pattern mode: every file of the listing, in its order; folders, and
 // hidden or system files without /h, are passed over, and a Ctrl+C during
 // a copy ends the loop. The listing stays open while the engine works.
-// Returns the exit code, or run_ended when no file was handled.
+// Returns the exit code; exit_not_started when no file was handled.
 int run_pattern(const RunArguments& run)
 {
     const std::wstring path = settings.source_dir + run.source_name;
-    int exit_code = 0;
+    int exit_code = exit_all_done;
     std::int32_t handled = 0;
     {
         FileSearch search(path.c_str());
@@ -150,16 +149,16 @@ int run_pattern(const RunArguments& run)
             }
             const std::wstring name = entry.name;
             if (!copy_one_file(name, name)) {
-                exit_code = 1;
+                exit_code = exit_not_all_done;
             }
             ++handled;
         }
     }
     if (handled == 0) {
         write_error(path, msg_file_not_found);
-        return run_ended;
+        return exit_not_started;
     }
-    return settings.interrupted ? 1 : exit_code;
+    return settings.interrupted ? exit_not_all_done : exit_code;
 }
 
 void write_summary()
@@ -227,11 +226,11 @@ std::wstring normalize_path(const std::wstring& path)
 int run_files(RunArguments& run)
 {
     if (!prepare_folders(run)) {
-        return 0;
+        return exit_not_started;
     }
     const int exit_code = run.pattern_mode ? run_pattern(run) : run_single_file(run);
-    if (exit_code == run_ended) {
-        return 0;
+    if (exit_code == exit_not_started) {
+        return exit_code;
     }
     write_summary();
     return exit_code;
@@ -241,7 +240,7 @@ int run_command_line(int count, wchar_t* const* args)
 {
     RunArguments run;
     if (!parse_arguments(count, args, run)) {
-        return 0;
+        return exit_not_started;
     }
     return run_files(run);
 }

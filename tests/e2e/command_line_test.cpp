@@ -80,7 +80,7 @@ protected:
 } // namespace
 
 // Every refused command line ends with one message on standard error,
-// exit code 0, and leaves every file as it was.
+// exit code 2, and leaves every file as it was.
 TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
 {
     const std::wstring long_source = long_folder + L"\\long.txt";
@@ -142,7 +142,7 @@ TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
     ASSERT_EQ(before.size(), 13u);
     for (const auto& row : rows) {
         const RunResult result = run(row.args);
-        EXPECT_EQ(result.exit_code, 0) << describe(row.args);
+        EXPECT_EQ(result.exit_code, 2) << describe(row.args);
         EXPECT_EQ(result.out, "") << describe(row.args);
         EXPECT_EQ(result.err, row.err) << describe(row.args);
         EXPECT_EQ(snapshot_of(scratch.path()), before) << describe(row.args);
@@ -218,4 +218,33 @@ TEST_F(CommandLineRun, PromptNewWithCountOnlyRuns)
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(read_file(scratch / L"out\\a.txt"), "alpha");
     EXPECT_FALSE(file_exists(scratch / L"out\\b.txt"));
+}
+
+// A nightly batch file, as cmd runs it: "if errorlevel 2" tells a run
+// that never started (a mistyped option, a missing source, a destination
+// folder renamed away) from one that ran; "if errorlevel 1" alone catches
+// a /u run that found the copy up to date as well.
+TEST_F(CommandLineRun, BatchFileTellsARunThatNeverStarted)
+{
+    const std::string tolvi = "\"" + utf8(tolvi_exe()) + "\"";
+    const std::string verdict = " >> log.txt 2>&1\r\n"
+                                "if errorlevel 2 (echo not started) else if errorlevel 1 "
+                                "(echo not all done) else echo done\r\n";
+    make_file(scratch / L"nightly.cmd", "@echo off\r\n" +
+                                            tolvi + " /z /u /q a.txt out" + verdict +
+                                            tolvi + " /u /q nothing.txt out" + verdict +
+                                            tolvi + " /u /q *.txt renamed" + verdict +
+                                            tolvi + " /u /q a.txt out" + verdict +
+                                            tolvi + " /u /q a.txt out" + verdict);
+    wchar_t system[MAX_PATH];
+    ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const RunResult result = run_program(std::wstring(system) + L"\\cmd.exe",
+                                         {L"/c", L"nightly.cmd"}, {scratch.path(), false});
+    EXPECT_EQ(result.out, "not started\r\nnot started\r\nnot started\r\ndone\r\nnot all done\r\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(scratch / L"log.txt"),
+              "/z - Parameter is invalid.\r\n"
+              "nothing.txt - File or folder was not found.\r\n"
+              "Cannot specify destination file name when using wildcard copy.\r\n");
+    EXPECT_EQ(read_file(scratch / L"out\\a.txt"), "alpha");
 }

@@ -417,14 +417,14 @@ TEST(HostileNames, FullPathJustUnderAndOverTheLimit)
     for (const wchar_t* more : {L"y", L"yy"}) {
         const std::wstring too_long = folder + more + fits;
         result = tolvi(L"", {run.src + numbered(0), too_long});
-        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.exit_code, 2);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, utf8(too_long) + " - File name is invalid.\r\n");
     }
     const std::wstring long_source = folder + L"zz" + fits;
     make_file(L"\\\\?\\" + long_source, "beyond");
     result = tolvi(L"", {long_source, run.src.substr(0, run.src.size() - 1)});
-    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.exit_code, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, utf8(long_source) + " - File name or folder name is invalid.\r\n");
     EXPECT_EQ(list_folder(folder), (std::vector<std::wstring>{fits, L"zz" + fits}));

@@ -52,7 +52,7 @@ TEST(RunDriver, PatternWithNoFileToHandleIsNotFound)
     make_file(src / L"h.txt", "hidden", base_seconds, FILE_ATTRIBUTE_HIDDEN);
     for (const wchar_t* pattern : {L"*.dir", L"h*.txt"}) {
         const RunResult result = run_tolvi({src / pattern, dst.path()});
-        expect_run(result, 0, "", utf8(src / pattern) + " - File was not found.\r\n");
+        expect_run(result, 2, "", utf8(src / pattern) + " - File was not found.\r\n");
     }
     EXPECT_EQ(list_folder(dst.path()), Names{});
 }
@@ -130,7 +130,7 @@ TEST(RunDriver, SameFolderOrFileRefusedInEverySpelling)
     };
     for (const Case& c : cases) {
         const RunResult result = run_tolvi(c.args, {folder});
-        expect_run(result, 0, "", c.err);
+        expect_run(result, 2, "", c.err);
         EXPECT_EQ(list_folder(folder), (Names{L"a.txt", L"b.txt"}));
         EXPECT_EQ(read_file(folder + L"a.txt"), "ay");
         EXPECT_EQ(read_file(folder + L"b.txt"), "bee");
@@ -149,7 +149,7 @@ TEST(RunDriver, LongAndShortNameOfOneFileAreTheSameFile)
     for (const std::vector<std::wstring>& args :
          {std::vector<std::wstring>{L"/m", L"/f", short_name, long_name},
           std::vector<std::wstring>{L"/f", long_name, short_name}}) {
-        expect_run(run_tolvi(args, {scratch.path()}), 0, "", "Same file was specified.\r\n");
+        expect_run(run_tolvi(args, {scratch.path()}), 2, "", "Same file was specified.\r\n");
         EXPECT_EQ(list_folder(scratch.path()), (Names{L"long file name.txt"}));
         EXPECT_EQ(read_file(long_name), "kept");
     }

@@ -67,21 +67,22 @@ TEST(StartUp, SpecialArgumentsAreSpecialOnlyAlone)
 {
     const struct {
         std::vector<std::wstring> args;
+        int exit_code;
         std::string out;
         std::string err;
     } rows[] = {
-        {{L"/void"}, "", ""},
-        {{L"/VOID"}, "", ""},
-        {{}, "", "Copy source parameter is not specified.\r\n"},
-        {{L"/ver", L"x"}, "", "/ver - Parameter is invalid.\r\n"},
-        {{L"/void", L"x"}, "", "/void - Parameter is invalid.\r\n"},
-        {{L"/?", L"/?"}, "", "/? - Parameter is invalid.\r\n"},
-        {{L"/vers"}, "", "/vers - Parameter is invalid.\r\n"},
+        {{L"/void"}, 0, "", ""},
+        {{L"/VOID"}, 0, "", ""},
+        {{}, 2, "", "Copy source parameter is not specified.\r\n"},
+        {{L"/ver", L"x"}, 2, "", "/ver - Parameter is invalid.\r\n"},
+        {{L"/void", L"x"}, 2, "", "/void - Parameter is invalid.\r\n"},
+        {{L"/?", L"/?"}, 2, "", "/? - Parameter is invalid.\r\n"},
+        {{L"/vers"}, 2, "", "/vers - Parameter is invalid.\r\n"},
     };
     for (const auto& row : rows) {
         const std::string args = row.args.empty() ? "(none)" : utf8(row.args[0]);
         const RunResult result = run_tolvi(row.args);
-        EXPECT_EQ(result.exit_code, 0) << args;
+        EXPECT_EQ(result.exit_code, row.exit_code) << args;
         EXPECT_EQ(result.out, row.out) << args;
         EXPECT_EQ(result.err, row.err) << args;
     }

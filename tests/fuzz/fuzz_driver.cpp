@@ -2,10 +2,11 @@
 // (options in every case and order, empty strings, slashes, quotes,
 // wildcards, very long strings, Japanese and non-BMP names, device names,
 // existing and missing paths of a scratch zone) and runs the exe for each.
-// Every run must end with exit code 0 or 1, leave everything outside the
-// zone alone, write only the tool's own messages and report lines, never
-// lose or truncate a file, and change nothing at all when it ends with a
-// parameter or resolution message.
+// Every run must end with exit code 0, 1 or 2, leave everything outside
+// the zone alone, write only the tool's own messages and report lines,
+// never lose or truncate a file, write no message at all when it exits 0,
+// and end with exit code 2, one message and nothing changed exactly when
+// it ends with a parameter or resolution message.
 //
 //   fuzz_driver <seed> <cases> [first case]   fuzz; exit code 1 on a finding
 //   fuzz_driver list <folder>                 walk a listing only (a memory
@@ -388,7 +389,7 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
               const Snapshot& after)
 {
     Verdict verdict;
-    if (result.exit_code != 0 && result.exit_code != 1) {
+    if (result.exit_code < 0 || result.exit_code > 2) {
         verdict.fail("exit code " + std::to_string(result.exit_code));
         return verdict;
     }
@@ -414,13 +415,21 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
             verdict.fail("unknown output line: " + line);
         }
     }
-    // A run that ends at the command line (exit code 0, one message, no
-    // report line) has touched nothing.
-    verdict.refused = result.exit_code == 0 && lines.empty() && errors.size() == 1 &&
-                      (ends_with_any(errors[0], resolution_messages) ||
-                       ends_with_any(errors[0], shared_messages));
+    // A run that ends at the command line (exit code 2) has written one
+    // message and no report line, and touched nothing; a run that exits 0
+    // has written no message.
+    verdict.refused = result.exit_code == 2;
+    const bool one_refusal = lines.empty() && errors.size() == 1 &&
+                             (ends_with_any(errors[0], resolution_messages) ||
+                              ends_with_any(errors[0], shared_messages));
+    if (verdict.refused && !one_refusal) {
+        verdict.fail("exit code 2 without a lone command-line message");
+    }
     if (errors.size() == 1 && ends_with_any(errors[0], resolution_messages) && !verdict.refused) {
         verdict.fail("a command-line message in a run that went on");
+    }
+    if (result.exit_code == 0 && !errors.empty()) {
+        verdict.fail("exit code 0 after a message");
     }
     if (verdict.refused && !(before == after)) {
         verdict.fail("the zone changed although the run was refused");

@@ -155,7 +155,7 @@ TEST(PreparedFolders, CurrentFolderTooLongForItsFullPathEndsTheRun)
     DeleteFileW((drive_root + name).c_str());
     remove_chain();
 
-    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(exit_code, 2);
     EXPECT_EQ(err, ". - File name or folder name is invalid.\n");
     EXPECT_FALSE(copied_to_root);
 }
