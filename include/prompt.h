@@ -13,7 +13,7 @@ enum class KeyAction {
     show_all,        // "a"
     confirm,         // Enter with a letter shown
     ignore,          // Enter with nothing shown
-    interrupt,       // Ctrl+C: the process ends at once with exit code 0
+    interrupt,       // Ctrl+C: the process ends at once with exit code 1
     erase,           // Backspace, or a special key (prefix 0 or 0xE0)
     erase_and_ring,  // any other key
     give_up,         // no key can be read from the console: answer No

@@ -1,6 +1,7 @@
 #include "prompt.h"
 
 #include "console_writer.h"
+#include "exit_codes.h"
 #include "run_settings.h"
 
 #include <windows.h>
@@ -73,6 +74,18 @@ void erase_question(const std::wstring& shown_text)
     move_cursor(console, row - above);
 }
 
+// While the question waits, Ctrl+C or Ctrl+Break that arrives as a signal
+// rather than as a key (Ctrl+Break always; Ctrl+C from a terminal under
+// Wine) ends the run as the typed Ctrl+C does, not with the platform's
+// exit code, which a script would not see as a failure.
+BOOL WINAPI end_run_on_interrupt(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        std::exit(exit_not_all_done);
+    }
+    return FALSE;
+}
+
 } // namespace
 
 wchar_t fold_key(wchar_t key)
@@ -119,6 +132,7 @@ bool prompt_yes_no_all(std::wstring question, bool& question_flag)
     }
     question += suffix;
     console_write(question, true, false);
+    SetConsoleCtrlHandler(end_run_on_interrupt, TRUE);
 
     PromptChoice shown = PromptChoice::none;
     for (;;) {
@@ -135,7 +149,7 @@ bool prompt_yes_no_all(std::wstring question, bool& question_flag)
         case KeyAction::ignore:
             break;
         case KeyAction::interrupt:
-            std::exit(0);
+            std::exit(exit_not_all_done);
         case KeyAction::erase_and_ring:
             if (shown != PromptChoice::none) {
                 erase_letter();
@@ -153,6 +167,7 @@ bool prompt_yes_no_all(std::wstring question, bool& question_flag)
             shown = PromptChoice::no;
             [[fallthrough]];
         case KeyAction::confirm:
+            SetConsoleCtrlHandler(end_run_on_interrupt, FALSE);
             erase_question(question + L" ");
             if (shown == PromptChoice::all) {
                 question_flag = !question_flag;

@@ -18,8 +18,9 @@ How Wine delivers keys to _getwch from a terminal (tmux send-keys names):
                    and ESC[F (send_text("\\x1b[H"))
   Escape, F-keys   nothing at all: a lone Esc is swallowed
   C-c              nothing: the terminal raises SIGINT in the whole
-                   foreground process group, and Wine ends the program
-                   itself with status 0
+                   foreground process group, which Wine passes to the
+                   program's console control handlers; without one of
+                   its own Wine ends the program with status 0
 Wine also reports the cursor at (0,0) when the program starts, wherever the
 terminal's cursor really is, so the screen is cleared before the command
 runs. A bell character is not passed on to the terminal. Wine hides the

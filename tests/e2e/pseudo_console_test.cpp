@@ -105,7 +105,7 @@ TEST(PromptAtPseudoConsole, KeysTypedThereAnswerTheQuestion)
     EXPECT_NE(run.screen.find("answer=1 flag=1"), std::string::npos) << run.screen;
 }
 
-TEST(PromptAtPseudoConsole, CtrlCEndsTheProcessWithExitCodeZeroAndNoAnswer)
+TEST(PromptAtPseudoConsole, CtrlCEndsTheProcessWithExitCodeOneAndNoAnswer)
 {
     // Wine gap: Wine's pseudo-console drops a typed Ctrl+C (0x03) without
     // delivering it as a key or ending the process, so the Enter after it
@@ -117,6 +117,6 @@ TEST(PromptAtPseudoConsole, CtrlCEndsTheProcessWithExitCodeZeroAndNoAnswer)
     const ProbeRun run = run_probe_typing("y\x03\r");
     ASSERT_TRUE(run.started);
     ASSERT_TRUE(run.ended) << run.screen;
-    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_EQ(run.exit_code, 1u);
     EXPECT_EQ(run.screen.find("answer="), std::string::npos) << run.screen;
 }
