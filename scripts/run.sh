@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds tolvi.exe when it is not up to date and runs it under Wine with
-# the given arguments. Before the tool's own output, standard error gets at
-# most a line "Installing: ..." and a line "Building tolvi.exe ...", each
-# only when that is done; a failed step shows its own output.
+# Builds the shipped tolvi.exe (Release, the tool alone) when it is not up
+# to date and runs it under Wine with the given arguments. Before the
+# tool's own output, standard error gets at most a line "Installing: ..."
+# and a line "Building tolvi.exe ...", each only when that is done; a
+# failed step shows its own output.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/setup.sh"
@@ -16,4 +17,4 @@ tolvi_build_tool "$root" || built=$?
 wait "$wine_starting"
 ((built == 0)) || exit "$built"
 tolvi_start_wine "$root"
-exec /usr/lib/wine/wine64 "$root/build/cross/bin/tolvi.exe" "$@"
+exec /usr/lib/wine/wine64 "$root/build/release/bin/tolvi.exe" "$@"

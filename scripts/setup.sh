@@ -53,16 +53,17 @@ tolvi_announce_build() {
     done
 }
 
-# Builds tolvi.exe alone (not the tests) when it is not up to date, saying
-# so in one line on standard error before the work starts (ninja explains
-# what is out of date before it runs anything); the build's own output is
-# shown only when it fails.
+# Builds the shipped tolvi.exe (Release, the tool alone, in build/release
+# as the package is) when it is not up to date, saying so in one line on
+# standard error before the work starts (ninja explains what is out of date
+# before it runs anything); the build's own output is shown only when it
+# fails.
 tolvi_build_tool() {
     local root="$1"
-    local build="$root/build/cross"
+    local build="$root/build/release"
     if [ ! -f "$build/build.ninja" ]; then
         echo "Building tolvi.exe ..." >&2
-        tolvi_quietly cmake --preset cross -S "$root" &&
+        tolvi_quietly cmake --preset release -S "$root" &&
             tolvi_quietly cmake --build "$build" --target tolvi
         return
     fi
