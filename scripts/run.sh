@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # Builds the shipped tolvi.exe (Release, the tool alone) when it is not up
-# to date and runs it under Wine with the given arguments. Before the
-# tool's own output, standard error gets at most a line "Installing: ..."
-# and a line "Building tolvi.exe ...", each only when that is done; a
-# failed step shows its own output.
+# to date and runs it under Wine with the given arguments, in the Wine
+# prefix $WINEPREFIX when set, else build/wineprefix. Before the tool's own
+# output, standard error gets at most a line "Installing: ..." and a line
+# "Building tolvi.exe ...", each only when that is done; a failed step
+# shows its own output.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/setup.sh"
 tolvi_install_missing
+export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
 # A fresh Wine prefix takes seconds to make; it is made while the tool
 # builds, and the second start only sets up this shell's environment.
-tolvi_start_wine "$root" &
+tolvi_start_wine_in_prefix &
 wine_starting=$!
 built=0
 tolvi_build_tool "$root" || built=$?
 wait "$wine_starting"
 ((built == 0)) || exit "$built"
-tolvi_start_wine "$root"
+tolvi_start_wine_in_prefix
 exec /usr/lib/wine/wine64 "$root/build/release/bin/tolvi.exe" "$@"

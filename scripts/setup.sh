@@ -74,16 +74,22 @@ tolvi_build_tool() {
     fi
 }
 
-# A Wine prefix of the build's own, with a wineserver kept running so each
-# start of a Windows program takes milliseconds rather than seconds.
-tolvi_start_wine() {
-    local root="$1"
-    export WINEPREFIX="$root/build/wineprefix"
+# Sets this shell up for Wine in the prefix $WINEPREFIX (made when
+# missing), with a wineserver kept running so each start of a Windows
+# program takes milliseconds rather than seconds.
+tolvi_start_wine_in_prefix() {
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="winedbg.exe=d"
     mkdir -p "$WINEPREFIX"
     /usr/lib/wine/wineserver -p 2>/dev/null || true
     /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
+}
+
+# A Wine prefix of the build's own.
+tolvi_start_wine() {
+    local root="$1"
+    export WINEPREFIX="$root/build/wineprefix"
+    tolvi_start_wine_in_prefix
 }
 
 tolvi_stop_wine() {
