@@ -75,17 +75,21 @@ tolvi_build_tool() {
 }
 
 # Sets this shell up for Wine in the prefix $WINEPREFIX (made when
-# missing), with a wineserver kept running so each start of a Windows
-# program takes milliseconds rather than seconds.
+# missing) and starts its wineserver, unless one runs already. The server
+# stays SECONDS after the last Windows program ends, or for ever when no
+# SECONDS are given; while it runs, each start of a Windows program takes
+# milliseconds rather than seconds.
 tolvi_start_wine_in_prefix() {
+    local seconds="${1:-}"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="winedbg.exe=d"
     mkdir -p "$WINEPREFIX"
-    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    /usr/lib/wine/wineserver -p"$seconds" 2>/dev/null || true
     /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
 }
 
-# A Wine prefix of the build's own.
+# A Wine prefix of the build's own, with a wineserver kept running until
+# tolvi_stop_wine.
 tolvi_start_wine() {
     local root="$1"
     export WINEPREFIX="$root/build/wineprefix"
