@@ -53,16 +53,17 @@ tolvi_announce_build() {
     done
 }
 
-# Builds tolvi.exe alone (not the tests) when it is not up to date, saying
-# so in one line on standard error before the work starts (ninja explains
-# what is out of date before it runs anything); the build's own output is
-# shown only when it fails.
+# Builds the shipped tolvi.exe (Release, the tool alone, in build/release
+# as the package is) when it is not up to date, saying so in one line on
+# standard error before the work starts (ninja explains what is out of date
+# before it runs anything); the build's own output is shown only when it
+# fails.
 tolvi_build_tool() {
     local root="$1"
-    local build="$root/build/cross"
+    local build="$root/build/release"
     if [ ! -f "$build/build.ninja" ]; then
         echo "Building tolvi.exe ..." >&2
-        tolvi_quietly cmake --preset cross -S "$root" &&
+        tolvi_quietly cmake --preset release -S "$root" &&
             tolvi_quietly cmake --build "$build" --target tolvi
         return
     fi
@@ -73,16 +74,26 @@ tolvi_build_tool() {
     fi
 }
 
-# A Wine prefix of the build's own, with a wineserver kept running so each
-# start of a Windows program takes milliseconds rather than seconds.
-tolvi_start_wine() {
-    local root="$1"
-    export WINEPREFIX="$root/build/wineprefix"
+# Sets this shell up for Wine in the prefix $WINEPREFIX (made when
+# missing) and starts its wineserver, unless one runs already. The server
+# stays SECONDS after the last Windows program ends, or for ever when no
+# SECONDS are given; while it runs, each start of a Windows program takes
+# milliseconds rather than seconds.
+tolvi_start_wine_in_prefix() {
+    local seconds="${1:-}"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="winedbg.exe=d"
     mkdir -p "$WINEPREFIX"
-    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    /usr/lib/wine/wineserver -p"$seconds" 2>/dev/null || true
     /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
+}
+
+# A Wine prefix of the build's own, with a wineserver kept running until
+# tolvi_stop_wine.
+tolvi_start_wine() {
+    local root="$1"
+    export WINEPREFIX="$root/build/wineprefix"
+    tolvi_start_wine_in_prefix
 }
 
 tolvi_stop_wine() {
