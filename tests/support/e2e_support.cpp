@@ -162,8 +162,16 @@ RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& 
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
     const std::wstring folder = options.working_folder.empty() ? test_root() : options.working_folder;
-    const BOOL started = CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                        0, nullptr, folder.c_str(), &startup, &process);
+    // Under load Wine now and then fails to start a program at all; one
+    // more try tells that apart from a program that really cannot start.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(500);
+        }
+        started = CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                 nullptr, folder.c_str(), &startup, &process);
+    }
     RunResult result;
     if (started) {
         if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT) {
