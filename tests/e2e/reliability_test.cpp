@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -458,4 +460,42 @@ TEST(ManyFiles, EveryFileHandledOnce)
         EXPECT_EQ(list_folder(to).size(), static_cast<std::size_t>(count));
     }
     EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{});
+}
+
+// A move onto the source itself by another route (a hard link, a second
+// drive letter, a symbolic link) is refused and loses nothing: the guard
+// refuses it first, and the delete before the move could not take the
+// source, which is held open meanwhile.
+TEST(SameFile, MoveOntoTheSourceByAnotherRouteLosesNothing)
+{
+    Scene run;
+    const std::wstring source = run.src + L"a.txt";
+    make_file(source, "only copy");
+    // X: (TOLVI_TEST_ALIAS_ROOT) is the test root's folder under a second letter.
+    const char* alias = std::getenv("TOLVI_TEST_ALIAS_ROOT");
+    const std::wstring alias_root = alias != nullptr ? std::wstring(alias, alias + std::strlen(alias)) : L"";
+    const bool aliased = !alias_root.empty() &&
+                         file_exists(alias_root + source.substr(test_root().size()));
+
+    ASSERT_TRUE(CreateHardLinkW((run.dst + L"a.txt").c_str(), source.c_str(), nullptr));
+    expect_run(tolvi(L"/m /f", {source, run.dst_arg()}), 1, "", "Same file was specified.\r\n");
+    EXPECT_EQ(read_file(run.dst + L"a.txt"), "only copy");
+    DeleteFileW((run.dst + L"a.txt").c_str());
+    if (aliased) {
+        const std::wstring other_letter = alias_root + run.src.substr(test_root().size());
+        expect_run(tolvi(L"/m /f", {source, other_letter + L"a.txt"}), 1, "",
+                   "Same file was specified.\r\n");
+    }
+    EXPECT_EQ(read_file(source), "only copy");
+    {
+        const std::string link = quoted(unix_path(run.dst) + "/a.txt");
+        HostChange symlink("ln -s ../src/a.txt " + link, "rm -f " + link);
+        REQUIRE_HOST(symlink, "a symbolic link made on the Linux side");
+        expect_run(tolvi(L"/m /f", {source, run.dst_arg()}), 1, "", "Same file was specified.\r\n");
+        EXPECT_EQ(read_file(run.dst + L"a.txt"), "only copy");
+    }
+    EXPECT_EQ(read_file(source), "only copy");
+    if (!aliased) {
+        GTEST_SKIP() << "TOLVI_TEST_ALIAS_ROOT names no second letter for the test root";
+    }
 }
