@@ -434,6 +434,30 @@ TEST(HostileNames, FullPathJustUnderAndOverTheLimit)
     EXPECT_EQ(list_folder(run.src), std::vector<std::wstring>{numbered(0)});
 }
 
+// Listed files whose full paths pass the classic limit (folders of 251
+// characters) are copied under their own names and shown by their plain
+// paths; a listed name whose trailing dot a plain path would drop is
+// refused at that length too, though the platform is handed the literal
+// form there.
+TEST(HostileNames, ListedPathsPastTheLimit)
+{
+    Scene run;
+    Unreachable unreachable;
+    const std::wstring from = run.src + std::wstring(250 - run.src.size(), L'f') + L"\\";
+    const std::wstring to = run.dst + std::wstring(250 - run.dst.size(), L't') + L"\\";
+    make_folder(from);
+    make_folder(to);
+    const std::wstring name = std::wstring(20, L'n') + L".txt";
+    make_file(L"\\\\?\\" + from + name, "long");
+    unreachable.make(from + L"dotted.txt.", "DOT");
+    ASSERT_GT((from + name).size(), 259u);
+    expect_run(tolvi(L"/v", {from.substr(0, from.size() - 1), to.substr(0, to.size() - 1)}), 1,
+               "Copy: " + utf8(from + name) + " -> " + utf8(to) + "\r\n",
+               utf8(from) + "dotted.txt. - File was not found.\r\n");
+    EXPECT_EQ(list_folder(L"\\\\?\\" + to), std::vector<std::wstring>{name});
+    EXPECT_EQ(read_file(L"\\\\?\\" + to + name), "long");
+}
+
 // A pattern run over many files handles each exactly once, in listing
 // order, and copies every one whole; so does a move, which empties the
 // folder while its listing is open. (The 20,000-file version, with time
