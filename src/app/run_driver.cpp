@@ -250,11 +250,17 @@ std::wstring normalize_path(const std::wstring& path)
 {
     std::wstring short_form;
     std::wstring long_form;
-    if (!path_form(GetShortPathNameW, platform_path(path), short_form) ||
-        !path_form(GetLongPathNameW, short_form, long_form)) {
+    // Each call takes its own input in the platform's form: the short form
+    // of a long folder usually fits the classic limit again (and Wine's
+    // long-form query leaves a \\?\ path as it is).
+    if (!path_form(GetShortPathNameW, platform_path(path), short_form)) {
         return path;
     }
-    long_form = without_added_prefix(long_form, path);
+    short_form = without_added_prefix(short_form, path);
+    if (!path_form(GetLongPathNameW, platform_path(short_form), long_form)) {
+        return path;
+    }
+    long_form = without_added_prefix(long_form, short_form);
     if (long_form.size() >= 2 && long_form[1] == L':') {
         long_form[0] = static_cast<wchar_t>(std::towupper(long_form[0]));
     }

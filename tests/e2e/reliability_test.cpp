@@ -434,17 +434,17 @@ TEST(HostileNames, FullPathJustUnderAndOverTheLimit)
     EXPECT_EQ(list_folder(run.src), std::vector<std::wstring>{numbered(0)});
 }
 
-// Listed files whose full paths pass the classic limit (folders of 251
-// characters) are copied under their own names and shown by their plain
-// paths; a listed name whose trailing dot a plain path would drop is
-// refused at that length too, though the platform is handed the literal
-// form there.
+// Listed files whose full paths pass the classic limit (folders of 259
+// characters, the longest an argument may be) are copied under their own
+// names and shown by their plain paths; a listed name whose trailing dot a
+// plain path would drop is refused at that length too, though the
+// platform is handed the literal form there.
 TEST(HostileNames, ListedPathsPastTheLimit)
 {
     Scene run;
     Unreachable unreachable;
-    const std::wstring from = run.src + std::wstring(250 - run.src.size(), L'f') + L"\\";
-    const std::wstring to = run.dst + std::wstring(250 - run.dst.size(), L't') + L"\\";
+    const std::wstring from = run.src + std::wstring(259 - run.src.size(), L'f') + L"\\";
+    const std::wstring to = run.dst + std::wstring(259 - run.dst.size(), L't') + L"\\";
     make_folder(from);
     make_folder(to);
     const std::wstring name = std::wstring(20, L'n') + L".txt";
