@@ -12,6 +12,8 @@
 //
 // The floor mode makes, per file, the calls that the per-file decision of
 // the tool needs and nothing else:
+//   - the source's attributes by path: whether it still exists, and the
+//     move's refusal of hidden, system and read-only files;
 //   - the source opened for its times (whether it can be opened; its
 //     creation and last-write times);
 //   - the destination's attributes: new or existing, and the refusal of a
@@ -22,8 +24,6 @@
 //   - the one CopyFileW or MoveFileW;
 //   - after a replaced destination, the lookup of its stored name (and the
 //     rename that gives it the source's letter case, when they differ).
-// The source's attributes (the move's refusal of hidden, system and
-// read-only files) come from the listing entry.
 //
 // Exit code: 0 when every file was done or skipped as it should be, 1 when
 // a call failed or a file was refused, 2 on bad usage.
@@ -96,7 +96,8 @@ Outcome floor_one_file(const std::wstring& source_dir, const std::wstring& dest_
 {
     const std::wstring from = source_dir + entry.cFileName;
     const std::wstring to = dest_dir + entry.cFileName;
-    if (refused_source(entry.dwFileAttributes, move)) {
+    const DWORD source_attributes = GetFileAttributesW(from.c_str());
+    if (source_attributes == INVALID_FILE_ATTRIBUTES || refused_source(source_attributes, move)) {
         return Outcome::failed;
     }
     Times source;

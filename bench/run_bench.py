@@ -24,7 +24,7 @@ References:
     "move /y";
   * the floor: bare_loop.exe in its floor mode, which makes per file only
     the calls that the tool's decisions need (the source and an existing
-    destination opened for their times, the destination's attributes, the
+    destination opened for their times, the attributes of both by path, the
     stored-name lookup of a replaced destination, one CopyFileW or
     MoveFileW), with no output;
   * the bare loop: bare_loop.exe listing the same files and calling

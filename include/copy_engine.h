@@ -11,8 +11,10 @@
 struct FileJob {
     std::wstring source_file;   // name inside settings.source_dir
     std::wstring dest_file;     // name inside settings.dest_dir
-    std::wstring source_path;
+    std::wstring source_path;   // as messages show it
     std::wstring dest_path;
+    std::wstring source_platform_path;  // as platform calls take it (platform_path)
+    std::wstring dest_platform_path;
     DWORD source_attributes = 0;
     DWORD dest_attributes = 0;
     FILETIME source_creation_time{};
@@ -26,6 +28,23 @@ struct FileJob {
 // moved and every step after that succeeded; false for every refusal,
 // error and skip.
 bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_file);
+
+// Steps 3 and 4 of the decision, on the source's attribute bits in `job`
+// (as the platform reports them by path: for a symbolic link, the link's
+// own): the refusals under /m, then the open for its times, read into
+// `source`. Writes the refusal; true when the source may be used.
+bool source_may_be_used(FileJob& job, FILE_BASIC_INFO& source);
+
+// The overwrite branch, on the destination's attribute bits in `job`:
+// every rule that may refuse or skip it, then its preparation (read-only
+// cleared, deleted before a move). True when the file goes ahead.
+bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source);
+
+// Deletes `dest_path` while `source_path` is held open without delete
+// sharing, so that a destination that is the source by any route cannot
+// be deleted; the source is released on return. True when the
+// destination was deleted.
+bool delete_holding_source(const std::wstring& source_path, const std::wstring& dest_path);
 
 // The action stage of a decided file: report line, copy or move, name
 // case, creation time, attributes, count. Returns the call's result.

@@ -18,6 +18,12 @@ bool make_full_path(const std::wstring& path, std::wstring& full);
 // does not fit its buffer.
 bool split_full_path(const std::wstring& full, std::wstring& folder, std::wstring& name);
 
+// The form of a full path that the platform's file calls take at any
+// length: beyond the classic limit (MAX_PATH - 1 characters) a drive path
+// gets the \\?\ prefix and a network path \\?\UNC\; a path within the
+// limit, or already in a \\?\ or \\.\ form, comes back unchanged.
+std::wstring platform_path(const std::wstring& path);
+
 // True when `a` and `b` are the same text, letter case counting.
 bool same_text(const std::wstring& a, const std::wstring& b);
 

@@ -23,8 +23,9 @@ std::wstring normalize_path(const std::wstring& path);
 // The decimal text of a count.
 std::wstring format_count(std::int32_t count);
 
-// The volume root of a folder path: the drive root, or the server and
-// share of a network path.
+// The root of the volume that holds the folder path, as the platform
+// gives it; when it cannot, by the text: the drive root, or the server and
+// share of a network path (also in its \\?\UNC\ form).
 std::wstring volume_root(const std::wstring& folder);
 
 // Removes one backslash of the last doubled pair, unless that pair opens

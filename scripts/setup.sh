@@ -110,7 +110,8 @@ tolvi_make_japanese_locale() {
 
 # Test drives: S: is a scratch folder of the build (file system NTFS); T:
 # is a second scratch folder typed as a CD drive, so its file system is
-# CDFS and copies between S: and T: cross two file systems.
+# CDFS and copies between S: and T: cross two file systems; X: is S:'s
+# folder again, a second drive letter for the same files.
 tolvi_map_test_drives() {
     local root="$1"
     local scratch="$root/build/scratch"
@@ -127,12 +128,16 @@ tolvi_map_test_drives() {
         /usr/lib/wine/wine64 reg add 'HKLM\Software\Wine\Drives' /v t: /d cdrom /f >/dev/null 2>&1
         changed=1
     fi
+    if [ "$(readlink "$devices/x:" 2>/dev/null)" != "$scratch" ]; then
+        ln -sfn "$scratch" "$devices/x:"
+        changed=1
+    fi
     if ((changed)); then
         # The drive table is read when the wineserver starts.
         tolvi_stop_wine
         tolvi_start_wine "$root"
     fi
-    export TOLVI_TEST_ROOT='S:\' TOLVI_TEST_CD_ROOT='T:\'
+    export TOLVI_TEST_ROOT='S:\' TOLVI_TEST_CD_ROOT='T:\' TOLVI_TEST_ALIAS_ROOT='X:\'
 }
 
 tolvi_unmap_test_drives() {

@@ -52,6 +52,21 @@ bool split_full_path(const std::wstring& full, std::wstring& folder, std::wstrin
     return true;
 }
 
+std::wstring platform_path(const std::wstring& path)
+{
+    const bool literal = path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0;
+    if (path.size() < MAX_PATH || literal) {
+        return path;
+    }
+    if (path.compare(0, 2, L"\\\\") == 0) {
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    }
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        return L"\\\\?\\" + path;
+    }
+    return path;
+}
+
 bool same_text(const std::wstring& a, const std::wstring& b)
 {
     return a == b;

@@ -34,19 +34,57 @@ bool folders_may_be_used(const RunArguments& run)
 }
 
 // The file-system name of the volume that holds `folder`, empty when it
-// cannot be had. It is asked through a handle of the volume root: under
-// Wine the query by path reads the drive as a device, and where it cannot
-// it warns on the process's standard error.
+// cannot be had. It is asked through a handle of the volume root first:
+// under Wine the query by path reads the drive as a device, and where it
+// cannot it warns on the process's standard error. A root the user may
+// not open is asked by its path.
 std::wstring file_system_name(const std::wstring& folder)
 {
-    const FileHandle root(CreateFileW(volume_root(folder).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring root = volume_root(folder);
     wchar_t name[260] = {};
-    if (root.is_open()) {
-        GetVolumeInformationByHandleW(root.get(), nullptr, 0, nullptr, nullptr, nullptr, name, 260);
+    {
+        const FileHandle handle(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+        if (handle.is_open() && GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr,
+                                                              nullptr, nullptr, name, 260)) {
+            return name;
+        }
     }
+    name[0] = L'\0';
+    GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, 260);
     return name;
+}
+
+// The root by the text of the path: the drive root, or the server and
+// share of a network path (also in its \\?\UNC\ form).
+std::wstring volume_root_by_text(const std::wstring& folder)
+{
+    std::size_t end = std::wstring::npos;
+    if (!folder.empty() && folder[0] == L'\\') {
+        const bool unc = folder.size() >= 8 && _wcsnicmp(folder.c_str(), L"\\\\?\\UNC\\", 8) == 0;
+        end = folder.size() > 2 ? folder.find(L'\\', unc ? 8 : 2) : std::wstring::npos;
+        if (end != std::wstring::npos) {
+            end = folder.find(L'\\', end + 1);
+        }
+    } else {
+        end = folder.find(L'\\');
+    }
+    return end == std::wstring::npos ? folder : folder.substr(0, end + 1);
+}
+
+// `form`, made from platform_path(`given`), without the prefix that
+// platform_path added: the path as the user's paths show it.
+std::wstring without_added_prefix(const std::wstring& form, const std::wstring& given)
+{
+    if (platform_path(given) == given) {
+        return form;
+    }
+    if (form.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        return L"\\\\" + form.substr(8);
+    }
+    return form.compare(0, 4, L"\\\\?\\") == 0 ? form.substr(4) : form;
 }
 
 // Without a destination, the current folder. A current folder whose full
@@ -91,7 +129,7 @@ int run_single_file(RunArguments& run)
     const std::wstring path = settings.source_dir + run.source_name;
     DWORD attributes = 0;
     {
-        FileSearch search(path.c_str());
+        FileSearch search(platform_path(path).c_str());
         if (!search.found()) {
             write_error(path, msg_file_not_found);
             return exit_not_started;
@@ -107,7 +145,7 @@ int run_single_file(RunArguments& run)
         run.dest_name = run.source_name;
     } else {
         const std::wstring dest_path = settings.dest_dir + run.dest_name;
-        FileSearch search(dest_path.c_str());
+        FileSearch search(platform_path(dest_path).c_str());
         if (search.found()) {
             run.dest_name = search.entry().name;
         }
@@ -133,7 +171,7 @@ int run_pattern(const RunArguments& run)
     int exit_code = exit_all_done;
     std::int32_t handled = 0;
     {
-        FileSearch search(path.c_str());
+        FileSearch search(platform_path(path).c_str());
         for (bool more = search.found(); more; more = search.next()) {
             const _wfinddata64i32_t& entry = search.entry();
             if ((entry.attrib & _A_SUBDIR) != 0) {
@@ -186,16 +224,15 @@ std::wstring format_count(std::int32_t count)
 
 std::wstring volume_root(const std::wstring& folder)
 {
-    std::size_t end = std::wstring::npos;
-    if (!folder.empty() && folder[0] == L'\\') {
-        end = folder.size() > 2 ? folder.find(L'\\', 2) : std::wstring::npos;
-        if (end != std::wstring::npos) {
-            end = folder.find(L'\\', end + 1);
-        }
-    } else {
-        end = folder.find(L'\\');
+    const std::wstring path = platform_path(folder);
+    std::vector<wchar_t> root(path.size() + 2);
+    if (!GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size()))) {
+        return volume_root_by_text(folder);
     }
-    return end == std::wstring::npos ? folder : folder.substr(0, end + 1);
+    // Spelt as the folder spells it, where the folder begins with it.
+    const std::wstring found = root.data();
+    const std::wstring start = path.substr(0, found.size());
+    return same_text_ignoring_case(start, found) ? start : found;
 }
 
 void collapse_doubled_backslash(std::wstring& folder)
@@ -213,10 +250,17 @@ std::wstring normalize_path(const std::wstring& path)
 {
     std::wstring short_form;
     std::wstring long_form;
-    if (!path_form(GetShortPathNameW, path, short_form) ||
-        !path_form(GetLongPathNameW, short_form, long_form)) {
+    // Each call takes its own input in the platform's form: the short form
+    // of a long folder usually fits the classic limit again (and Wine's
+    // long-form query leaves a \\?\ path as it is).
+    if (!path_form(GetShortPathNameW, platform_path(path), short_form)) {
         return path;
     }
+    short_form = without_added_prefix(short_form, path);
+    if (!path_form(GetLongPathNameW, platform_path(short_form), long_form)) {
+        return path;
+    }
+    long_form = without_added_prefix(long_form, short_form);
     if (long_form.size() >= 2 && long_form[1] == L':') {
         long_form[0] = static_cast<wchar_t>(std::towupper(long_form[0]));
     }

@@ -38,10 +38,11 @@ bool perform_action(const FileJob& job)
     SetConsoleCtrlHandler(cancel_action_on_control_event, TRUE);
     const BOOL done =
         settings.move
-            ? MoveFileWithProgressW(job.source_path.c_str(), job.dest_path.c_str(), cancel_when_asked,
-                                    nullptr, MOVEFILE_COPY_ALLOWED)
-            : CopyFileExW(job.source_path.c_str(), job.dest_path.c_str(), nullptr, nullptr,
-                          const_cast<BOOL*>(&settings.interrupted), 0);
+            ? MoveFileWithProgressW(job.source_platform_path.c_str(),
+                                    job.dest_platform_path.c_str(), cancel_when_asked, nullptr,
+                                    MOVEFILE_COPY_ALLOWED)
+            : CopyFileExW(job.source_platform_path.c_str(), job.dest_platform_path.c_str(),
+                          nullptr, nullptr, const_cast<BOOL*>(&settings.interrupted), 0);
     SetConsoleCtrlHandler(cancel_action_on_control_event, FALSE);
     action_running = FALSE;
     return done != 0;
@@ -55,11 +56,11 @@ bool fix_name_case(const FileJob& job)
     if (!job.overwriting || !same_text(job.source_file, job.dest_file)) {
         return true;
     }
-    FileSearch search(job.dest_path.c_str());
+    FileSearch search(job.dest_platform_path.c_str());
     if (!search.found() || !stored_name_case_differs(search.entry().name, job.dest_file)) {
         return true;
     }
-    if (!MoveFileW(job.dest_path.c_str(), job.dest_path.c_str())) {
+    if (!MoveFileW(job.dest_platform_path.c_str(), job.dest_platform_path.c_str())) {
         return fail(job.dest_path, msg_rename_error);
     }
     return true;
@@ -71,10 +72,10 @@ bool fix_name_case(const FileJob& job)
 bool carry_creation_time(const FileJob& job)
 {
     if ((job.source_attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(job.dest_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(job.dest_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    FileHandle file(CreateFileW(job.dest_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(job.dest_platform_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.is_open()) {
         return fail(job.dest_path, msg_open_error);
     }
@@ -95,13 +96,13 @@ bool carry_attributes(const FileJob& job)
     }
     DWORD wanted = FILE_ATTRIBUTE_ARCHIVE;
     if (!settings.no_attributes) {
-        const DWORD current = GetFileAttributesW(job.dest_path.c_str());
+        const DWORD current = GetFileAttributesW(job.dest_platform_path.c_str());
         if ((current & carried_attributes) == kept) {
             return true;
         }
         wanted = kept | FILE_ATTRIBUTE_ARCHIVE;
     }
-    if (!SetFileAttributesW(job.dest_path.c_str(), wanted)) {
+    if (!SetFileAttributesW(job.dest_platform_path.c_str(), wanted)) {
         return fail(job.dest_path, msg_attr_error);
     }
     return true;

@@ -23,33 +23,18 @@ HANDLE open_for_reading(const std::wstring& path)
                        OPEN_EXISTING, 0, nullptr);
 }
 
-// After a failed open: INVALID_FILE_ATTRIBUTES when the path does not
-// exist, else its attributes, asked only now that they decide which
-// refusal is written.
-DWORD attributes_after_failed_open(const std::wstring& path)
-{
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    return GetFileAttributesW(path.c_str());
-}
-
-// Opens `path` for reading and reads its attributes and times on that one
-// handle; false when it cannot be opened, and then info.FileAttributes is
-// what attributes_after_failed_open says. Times that cannot be read stay
-// zero.
-bool read_file_info(const std::wstring& path, FILE_BASIC_INFO& info)
+// Opens `path` for reading and reads its times (and the attributes the
+// handle reports, which only the same-file guard compares); false when it
+// cannot be opened. Times that cannot be read stay zero.
+bool read_times(const std::wstring& path, FILE_BASIC_INFO& info)
 {
     info = FILE_BASIC_INFO{};
     FileHandle file(open_for_reading(path));
     if (!file.is_open()) {
-        info.FileAttributes = attributes_after_failed_open(path);
         return false;
     }
     if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof(info))) {
         info = FILE_BASIC_INFO{};
-        info.FileAttributes = GetFileAttributesW(path.c_str());
     }
     return true;
 }
@@ -80,6 +65,11 @@ bool path_keeps_name(const std::wstring& path, const std::wstring& name)
     }
     const wchar_t* const device = L"\\\\.\\";
     if (resolved.compare(0, 4, device) == 0 && path.compare(0, 4, device) != 0) {
+        return false;
+    }
+    // Beyond the classic limit the platform is handed the \\?\ form, which
+    // takes every component literally: it must name what the path names.
+    if (platform_path(path) != path && resolved != path) {
         return false;
     }
     const std::size_t last = resolved.find_last_of(L'\\') + 1;
@@ -132,7 +122,7 @@ bool is_the_source_itself(const FileJob& job, const FILE_BASIC_INFO& source,
                           const FILE_BASIC_INFO& dest)
 {
     return may_be_one_file(source, dest) &&
-           same_file(identity_at(job.source_path), identity_at(job.dest_path));
+           same_file(identity_at(job.source_platform_path), identity_at(job.dest_platform_path));
 }
 
 // Under /m: a hidden or system source is never moved, a read-only one only
@@ -145,26 +135,6 @@ bool source_may_be_moved(const FileJob& job)
     if (!settings.move_read_only && (job.source_attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return refuse(job.source_path, msg_read_only);
     }
-    return true;
-}
-
-// The source's checks, in their order: it exists, /m may move it, it can
-// be opened. Fills the source's values of the job; false after a refusal.
-bool source_is_usable(FileJob& job, FILE_BASIC_INFO& source)
-{
-    const bool opened = read_file_info(job.source_path, source);
-    job.source_attributes = source.FileAttributes;
-    if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
-        return refuse(job.source_path, msg_file_not_found);
-    }
-    if (settings.move && !source_may_be_moved(job)) {
-        return false;
-    }
-    if (!opened) {
-        return refuse(job.source_path, msg_open_error);
-    }
-    job.source_creation_time = file_time(source.CreationTime);
-    job.source_seconds = whole_seconds(file_time(source.LastWriteTime));
     return true;
 }
 
@@ -181,11 +151,22 @@ bool may_copy_new(const FileJob& job)
     return true;
 }
 
-// Existing destination: every rule that may refuse or skip it, then its
-// preparation (read-only cleared, deleted before a move). True when the
-// file goes ahead.
-bool may_overwrite(FileJob& job, bool dest_opened, const FILE_BASIC_INFO& source,
-                   const FILE_BASIC_INFO& dest)
+} // namespace
+
+bool source_may_be_used(FileJob& job, FILE_BASIC_INFO& source)
+{
+    if (settings.move && !source_may_be_moved(job)) {
+        return false;
+    }
+    if (!read_times(job.source_platform_path, source)) {
+        return refuse(job.source_path, msg_open_error);
+    }
+    job.source_creation_time = file_time(source.CreationTime);
+    job.source_seconds = whole_seconds(file_time(source.LastWriteTime));
+    return true;
+}
+
+bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source)
 {
     if ((job.dest_attributes & hidden_or_system) != 0) {
         return refuse(job.dest_path, msg_hidden_system);
@@ -194,7 +175,8 @@ bool may_overwrite(FileJob& job, bool dest_opened, const FILE_BASIC_INFO& source
     if (read_only && !settings.overwrite_read_only) {
         return refuse(job.dest_path, msg_write_prohibited);
     }
-    if (!dest_opened) {
+    FILE_BASIC_INFO dest{};
+    if (!read_times(job.dest_platform_path, dest)) {
         return refuse(job.dest_path, msg_open_error);
     }
     job.dest_seconds = whole_seconds(file_time(dest.LastWriteTime));
@@ -211,16 +193,25 @@ bool may_overwrite(FileJob& job, bool dest_opened, const FILE_BASIC_INFO& source
                            settings.no_overwrite_prompt)) {
         return false;
     }
-    if (read_only && !SetFileAttributesW(job.dest_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    if (read_only && !SetFileAttributesW(job.dest_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         return refuse(job.dest_path, msg_attr_error);
     }
-    if (settings.move && !DeleteFileW(job.dest_path.c_str())) {
+    if (settings.move && !delete_holding_source(job.source_platform_path, job.dest_platform_path)) {
         return refuse(job.dest_path, msg_delete_error);
     }
     return true;
 }
 
-} // namespace
+// A route to the source that the same-file guard cannot see (a share onto
+// a local folder, another volume's view of it) would let the delete take
+// the source itself; held open without delete sharing, it cannot go.
+bool delete_holding_source(const std::wstring& source_path, const std::wstring& dest_path)
+{
+    const FileHandle source(CreateFileW(source_path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    return source.is_open() && DeleteFileW(dest_path.c_str());
+}
 
 std::uint64_t whole_seconds(const FILETIME& time)
 {
@@ -260,16 +251,20 @@ bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_fil
     if (!path_keeps_name(job.dest_path, dest_file)) {
         return refuse(job.dest_path, msg_file_name_invalid);
     }
+    job.source_platform_path = platform_path(job.source_path);
+    job.dest_platform_path = platform_path(job.dest_path);
+
+    job.source_attributes = GetFileAttributesW(job.source_platform_path.c_str());
+    if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
+        return refuse(job.source_path, msg_file_not_found);
+    }
     FILE_BASIC_INFO source{};
-    if (!source_is_usable(job, source)) {
+    if (!source_may_be_used(job, source)) {
         return false;
     }
-    FILE_BASIC_INFO dest{};
-    const bool dest_opened = read_file_info(job.dest_path, dest);
-    job.dest_attributes = dest.FileAttributes;
+    job.dest_attributes = GetFileAttributesW(job.dest_platform_path.c_str());
     job.overwriting = job.dest_attributes != INVALID_FILE_ATTRIBUTES;
-    const bool go_ahead =
-        job.overwriting ? may_overwrite(job, dest_opened, source, dest) : may_copy_new(job);
+    const bool go_ahead = job.overwriting ? may_overwrite(job, source) : may_copy_new(job);
     if (!go_ahead) {
         return false;
     }

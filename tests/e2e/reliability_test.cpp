@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -432,6 +434,30 @@ TEST(HostileNames, FullPathJustUnderAndOverTheLimit)
     EXPECT_EQ(list_folder(run.src), std::vector<std::wstring>{numbered(0)});
 }
 
+// Listed files whose full paths pass the classic limit (folders of 259
+// characters, the longest an argument may be) are copied under their own
+// names and shown by their plain paths; a listed name whose trailing dot a
+// plain path would drop is refused at that length too, though the
+// platform is handed the literal form there.
+TEST(HostileNames, ListedPathsPastTheLimit)
+{
+    Scene run;
+    Unreachable unreachable;
+    const std::wstring from = run.src + std::wstring(259 - run.src.size(), L'f') + L"\\";
+    const std::wstring to = run.dst + std::wstring(259 - run.dst.size(), L't') + L"\\";
+    make_folder(from);
+    make_folder(to);
+    const std::wstring name = std::wstring(20, L'n') + L".txt";
+    make_file(L"\\\\?\\" + from + name, "long");
+    unreachable.make(from + L"dotted.txt.", "DOT");
+    ASSERT_GT((from + name).size(), 259u);
+    expect_run(tolvi(L"/v", {from.substr(0, from.size() - 1), to.substr(0, to.size() - 1)}), 1,
+               "Copy: " + utf8(from + name) + " -> " + utf8(to) + "\r\n",
+               utf8(from) + "dotted.txt. - File was not found.\r\n");
+    EXPECT_EQ(list_folder(L"\\\\?\\" + to), std::vector<std::wstring>{name});
+    EXPECT_EQ(read_file(L"\\\\?\\" + to + name), "long");
+}
+
 // A pattern run over many files handles each exactly once, in listing
 // order, and copies every one whole; so does a move, which empties the
 // folder while its listing is open. (The 20,000-file version, with time
@@ -458,4 +484,42 @@ TEST(ManyFiles, EveryFileHandledOnce)
         EXPECT_EQ(list_folder(to).size(), static_cast<std::size_t>(count));
     }
     EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{});
+}
+
+// A move onto the source itself by another route (a hard link, a second
+// drive letter, a symbolic link) is refused and loses nothing: the guard
+// refuses it first, and the delete before the move could not take the
+// source, which is held open meanwhile.
+TEST(SameFile, MoveOntoTheSourceByAnotherRouteLosesNothing)
+{
+    Scene run;
+    const std::wstring source = run.src + L"a.txt";
+    make_file(source, "only copy");
+    // X: (TOLVI_TEST_ALIAS_ROOT) is the test root's folder under a second letter.
+    const char* alias = std::getenv("TOLVI_TEST_ALIAS_ROOT");
+    const std::wstring alias_root = alias != nullptr ? std::wstring(alias, alias + std::strlen(alias)) : L"";
+    const bool aliased = !alias_root.empty() &&
+                         file_exists(alias_root + source.substr(test_root().size()));
+
+    ASSERT_TRUE(CreateHardLinkW((run.dst + L"a.txt").c_str(), source.c_str(), nullptr));
+    expect_run(tolvi(L"/m /f", {source, run.dst_arg()}), 1, "", "Same file was specified.\r\n");
+    EXPECT_EQ(read_file(run.dst + L"a.txt"), "only copy");
+    DeleteFileW((run.dst + L"a.txt").c_str());
+    if (aliased) {
+        const std::wstring other_letter = alias_root + run.src.substr(test_root().size());
+        expect_run(tolvi(L"/m /f", {source, other_letter + L"a.txt"}), 1, "",
+                   "Same file was specified.\r\n");
+    }
+    EXPECT_EQ(read_file(source), "only copy");
+    {
+        const std::string link = quoted(unix_path(run.dst) + "/a.txt");
+        HostChange symlink("ln -s ../src/a.txt " + link, "rm -f " + link);
+        REQUIRE_HOST(symlink, "a symbolic link made on the Linux side");
+        expect_run(tolvi(L"/m /f", {source, run.dst_arg()}), 1, "", "Same file was specified.\r\n");
+        EXPECT_EQ(read_file(run.dst + L"a.txt"), "only copy");
+    }
+    EXPECT_EQ(read_file(source), "only copy");
+    if (!aliased) {
+        GTEST_SKIP() << "TOLVI_TEST_ALIAS_ROOT names no second letter for the test root";
+    }
 }

@@ -1,4 +1,5 @@
 #include "e2e_support.h"
+#include "host_shell.h"
 #include "run_checks.h"
 
 #include <gtest/gtest.h>
@@ -306,6 +307,60 @@ TEST(RunDriver, TimeToleranceFollowsTheVolumes)
                 EXPECT_EQ(read_file(dst / f.name), copied ? "new" : "old") << utf8(f.name);
             }
         }
+    }
+}
+
+// A volume whose root the user may not open still reports its file
+// system when asked by path: two NTFS volumes keep tolerance 0. Made with
+// a Wine prefix of its own whose wineserver lacks the rights to read past
+// folder permissions, and a drive V: there whose folder denies reading.
+TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
+{
+    ScratchFolder scratch;
+    const std::wstring volume = scratch / L"volume\\";
+    make_folder(volume);
+    make_folder(volume + L"src");
+    const std::wstring dst = scratch / L"dst\\";
+    make_folder(dst);
+    struct Case {
+        std::uint64_t source_seconds;
+        const char* options;
+        std::string out;
+    };
+    const std::string v_line = "V:\\src\\a.txt -> " + utf8(dst) + "\r\n";
+    const Case cases[] = {
+        {base_seconds + 2, "/u /f", "Update: a.txt\r\n"},  // skipped at tolerance 2
+        {base_seconds + 2, "/v /f", "Update: " + v_line},   // "Overwrite" at tolerance 2
+        {base_seconds - 2, "/v /f", "Downdate: " + v_line},
+    };
+    const std::string other = "\"$(dirname \"$WINEPREFIX\")/wineprefix_unreadable_root\"";
+    const std::string prefix =
+        "unset WINESERVERSOCKET; other=" + other + "\n"
+        "if [ ! -d \"$other\" ]; then rm -rf \"$other.new\"; cp -al \"$WINEPREFIX\" \"$other.new\"; "
+        "rm -f \"$other.new\"/*.reg \"$other.new/wineserver\"; cp \"$WINEPREFIX\"/*.reg \"$other.new/\"; "
+        "mv \"$other.new\" \"$other\"; fi || exit 1\n"
+        "ln -sfn " + quoted(unix_path(volume)) + " \"$other/dosdevices/v:\"\n"
+        "export WINEPREFIX=\"$other\"\n";
+    const HostChange server(
+        "set -e\n" + prefix + "/usr/lib/wine/wineserver -k 2>/dev/null || true\n"
+                 "chmod 0311 " + quoted(unix_path(volume)) + "\n"
+                 "setpriv --bounding-set=-dac_override,-dac_read_search /usr/lib/wine/wineserver -p10\n"
+                 "/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1",
+        prefix + "/usr/lib/wine/wineserver -k; chmod 0755 " + quoted(unix_path(volume)));
+    REQUIRE_HOST(server, "root, setpriv and a second Wine prefix on the Linux host");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options + std::string(c.source_seconds > base_seconds ? " newer" : " older"));
+        make_file(volume + L"src\\a.txt", "new", c.source_seconds);
+        make_file(dst + L"a.txt", "old", base_seconds);
+        const int code = run_host_script(
+            prefix + "cd " + quoted(unix_path(scratch.path())) + "\n/usr/lib/wine/wine64 " +
+            quoted(unix_path(tolvi_exe())) + " " + c.options + " 'V:\\src\\a.txt' " + quoted(utf8(dst)) +
+            " >out.txt 2>err.txt </dev/null; echo $? >code.txt");
+        ASSERT_EQ(code, 0);
+        EXPECT_EQ(read_file(scratch / L"code.txt"), "0\n");
+        EXPECT_EQ(read_file(scratch / L"out.txt"), c.out);
+        EXPECT_EQ(read_file(scratch / L"err.txt"), "");
+        EXPECT_EQ(read_file(dst + L"a.txt"), "new");
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -220,4 +221,28 @@ TEST(PathText, FullPathMustFitItsBuffer)
     ASSERT_TRUE(make_full_path(fits, full));
     EXPECT_EQ(full, fits);
     EXPECT_FALSE(make_full_path(fits + L"x", full));
+}
+
+// On Windows, without the \\?\ form the file calls fail on a path of 260
+// characters or more (the exe declares no long-path awareness).
+TEST(PathText, PlatformPathTakesTheLiteralFormOnlyBeyondTheLimit)
+{
+    const std::wstring at_limit = L"C:\\" + std::wstring(256, L'x');  // 259 characters
+    const std::wstring past = at_limit + L"y";
+    const std::wstring share = L"\\\\server\\share\\" + std::wstring(245, L's');
+    ASSERT_EQ(share.size(), 260u);
+    const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+        {L"C:\\data\\a.txt", L"C:\\data\\a.txt"},
+        {at_limit, at_limit},
+        {past, L"\\\\?\\" + past},
+        {past + L"\\*", L"\\\\?\\" + past + L"\\*"},
+        {share.substr(0, 259), share.substr(0, 259)},
+        {share, L"\\\\?\\UNC\\server\\share\\" + std::wstring(245, L's')},
+        {L"\\\\?\\" + past, L"\\\\?\\" + past},
+        {L"\\\\?\\UNC\\server\\share\\" + past, L"\\\\?\\UNC\\server\\share\\" + past},
+        {L"\\\\.\\" + past, L"\\\\.\\" + past},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(platform_path(path), expected) << path.size() << " characters";
+    }
 }

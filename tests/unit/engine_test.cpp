@@ -1,6 +1,8 @@
 #include "copy_engine.h"
 
 #include "e2e_support.h"
+#include "message_catalog.h"
+#include "path_text.h"
 #include "run_driver.h"
 #include "run_settings.h"
 #include "scoped_handles.h"
@@ -146,4 +148,96 @@ TEST(EngineInterrupt, CtrlCDuringACopyEndsTheRunAfterThatFile)
     EXPECT_FALSE(file_exists(scratch / L"dst\\b.bin"));
     EXPECT_EQ(read_file(scratch / L"src\\b.bin"), "b");
     settings = saved;
+}
+
+namespace {
+
+// What GetFileAttributesW reports on Windows for a symbolic link: its own
+// bits, whatever its target (Wine follows links everywhere, so these are
+// given here rather than made on disk).
+constexpr DWORD windows_link_bits = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
+
+FileJob job_for(const std::wstring& source_path, const std::wstring& dest_path)
+{
+    FileJob job;
+    job.source_path = job.source_platform_path = source_path;
+    job.dest_path = job.dest_platform_path = dest_path;
+    job.dest_file = dest_path.substr(dest_path.find_last_of(L'\\') + 1);
+    return job;
+}
+
+} // namespace
+
+// On Windows a /m of a symbolic link to a read-only file moves the link,
+// whose own bits are not read-only; a handle of it would report its
+// target's read-only bit. The file here is read-only, as the target is.
+TEST(EngineWindowsLinks, LinkToAReadOnlySourceIsMovedAsTheLink)
+{
+    const RunSettings saved = settings;
+    ScratchFolder scratch;
+    make_file(scratch / L"target.txt", "target", base_seconds, FILE_ATTRIBUTE_READONLY);
+    settings.language = language_english;
+    settings.move = true;
+    for (const DWORD bits : {windows_link_bits, DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE}}) {
+        FileJob job = job_for(scratch / L"target.txt", scratch / L"moved.txt");
+        job.source_attributes = bits;
+        FILE_BASIC_INFO source{};
+        testing::internal::CaptureStderr();
+        const bool usable = source_may_be_used(job, source);
+        const std::string err = testing::internal::GetCapturedStderr();
+        const bool link = bits == windows_link_bits;
+        EXPECT_EQ(usable, link) << bits;
+        EXPECT_EQ(err, link ? "" : utf8(job.source_path) + " - Read only file.\n");
+        EXPECT_EQ(job.source_seconds, link ? base_seconds : 0u);
+    }
+    set_attributes(scratch / L"target.txt", FILE_ATTRIBUTE_NORMAL);
+    settings = saved;
+}
+
+// On Windows a dangling symbolic link at the destination's name exists by
+// its attributes but cannot be opened ("not found"): it takes the
+// overwrite branch and is refused at the open, so the copy never creates
+// the link's target wherever it points.
+TEST(EngineWindowsLinks, DanglingLinkAtTheDestinationIsRefusedAtItsOpen)
+{
+    const RunSettings saved = settings;
+    ScratchFolder scratch;
+    make_file(scratch / L"a.txt", "source");
+    settings.language = language_english;
+    settings.no_overwrite_prompt = true;
+    FileJob job = job_for(scratch / L"a.txt", scratch / L"link.txt");
+    job.dest_attributes = windows_link_bits;
+    job.overwriting = true;
+    FILE_BASIC_INFO source{};
+    testing::internal::CaptureStderr();
+    const bool go_ahead = source_may_be_used(job, source) && may_overwrite(job, source);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(go_ahead);
+    EXPECT_EQ(err, utf8(job.dest_path) + " - File was not able to open.\n");
+    EXPECT_EQ(list_folder(scratch.path()), std::vector<std::wstring>{L"a.txt"});
+    settings = saved;
+}
+
+// A move over an existing destination deletes it while the source is held
+// open without delete sharing: a destination that is the source by any
+// route cannot be deleted, with no identity check in the picture.
+TEST(EngineHeldSource, DeleteOfTheHeldSourceByAnyRouteFails)
+{
+    ScratchFolder scratch;
+    const std::wstring source = scratch / L"a.txt";
+    make_file(source, "only copy");
+    ASSERT_TRUE(CreateHardLinkW((scratch / L"link.txt").c_str(), source.c_str(), nullptr));
+    for (const std::wstring& route :
+         {scratch / L"link.txt", source, scratch / L"A.TXT", L"\\\\?\\" + source}) {
+        EXPECT_FALSE(delete_holding_source(source, route)) << utf8(route);
+        EXPECT_EQ(read_file(source), "only copy");
+        EXPECT_EQ(read_file(scratch / L"link.txt"), "only copy");
+    }
+    make_file(scratch / L"other.txt", "old");
+    EXPECT_TRUE(delete_holding_source(source, scratch / L"other.txt"));
+    EXPECT_FALSE(file_exists(scratch / L"other.txt"));
+    // A source that cannot be held (gone) deletes nothing.
+    make_file(scratch / L"other.txt", "old");
+    EXPECT_FALSE(delete_holding_source(scratch / L"gone.txt", scratch / L"other.txt"));
+    EXPECT_EQ(read_file(scratch / L"other.txt"), "old");
 }
