@@ -1,5 +1,6 @@
 // The copy/move engine end to end: the real exe on real folders, standard
-// error redirected, so a question can never be asked and counts as No.
+// error redirected, so a question can never be asked: the file is left as
+// a No would leave it, but the run exits 3.
 #include "e2e_support.h"
 #include "host_shell.h"
 #include "run_checks.h"

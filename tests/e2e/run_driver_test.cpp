@@ -106,7 +106,7 @@ TEST(RunDriver, ExistingDestinationKeepsItsStoredName)
     expect_run(result, 0, "Update: a.txt -> A.TXT\r\n", "");
     EXPECT_EQ(list_folder(dst.path()), Names{L"A.TXT"});
     EXPECT_EQ(read_file(dst / L"A.TXT"), "new");
-    // Now up to date: /u skips it without a word, and the run fails.
+    // Now up to date: /u skips it without a word, and the run exits 1.
     expect_run(run_tolvi({L"/u", L"/f", src / L"a.txt", dst / L"a.txt"}), 1, "", "");
 }
 
