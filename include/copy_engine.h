@@ -23,11 +23,16 @@ struct FileJob {
     bool overwriting = false;           // the destination existed
 };
 
+// What became of one file.
+enum class FileOutcome {
+    done,        // copied or moved, and every step after that succeeded
+    not_needed,  // left alone by choice: a /u or /e skip, a No, Ctrl+C
+    refused,     // a message was written for it, or its question could not be asked
+};
+
 // Copies or moves settings.source_dir + source_file to settings.dest_dir +
-// dest_file as the options ask. True only when the file was copied or
-// moved and every step after that succeeded; false for every refusal,
-// error and skip.
-bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_file);
+// dest_file as the options ask, and tells what became of the file.
+FileOutcome copy_one_file(const std::wstring& source_file, const std::wstring& dest_file);
 
 // Steps 3 and 4 of the decision, on the source's attribute bits in `job`
 // (as the platform reports them by path: for a symbolic link, the link's
@@ -47,8 +52,8 @@ bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source);
 bool delete_holding_source(const std::wstring& source_path, const std::wstring& dest_path);
 
 // The action stage of a decided file: report line, copy or move, name
-// case, creation time, attributes, count. Returns the call's result.
-bool run_action_stage(const FileJob& job);
+// case, creation time, attributes, count. Returns the call's outcome.
+FileOutcome run_action_stage(const FileJob& job);
 
 // The console control handler installed while a copy or move runs:
 // Ctrl+C, Ctrl+Break or closing the console asks the platform to cancel

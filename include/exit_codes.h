@@ -1,12 +1,19 @@
-// The exit codes of a run, as batch scripts test them with "if errorlevel".
+// The exit codes of a run, as batch scripts test them with "if errorlevel";
+// when several apply, the highest wins.
 #pragma once
 
 // Every file handled was copied or moved; also /?, /ver and /void.
 constexpr int exit_all_done = 0;
-// At least one file was not copied or moved (an error, a refusal, a skip,
-// a No), or Ctrl+C cut the run short.
+// Nothing went wrong, but not every file was copied or moved: a /u or /e
+// skip, a No typed at a question, Ctrl+C at a question or during a copy,
+// or a pattern or folder that exists but matched no file. A /u run with
+// nothing to do ends here.
 constexpr int exit_not_all_done = 1;
 // The run ended with its message before any file was handled, touching
-// nothing; kept apart from 1 because a /u run that had nothing to do
-// exits 1.
+// nothing: an option, a name that cannot be used, a missing folder or
+// file, or a copy onto the same folder or file.
 constexpr int exit_not_started = 2;
+// At least one file was refused or failed: a message was written for it,
+// or a question about it could not be asked (standard error is not a
+// console), or a single named source is hidden or system.
+constexpr int exit_file_refused = 3;

@@ -13,10 +13,10 @@ enum class KeyAction {
     show_all,        // "a"
     confirm,         // Enter with a letter shown
     ignore,          // Enter with nothing shown
-    interrupt,       // Ctrl+C: the process ends at once with exit code 1
+    interrupt,       // Ctrl+C: the process ends at once with the run's exit code
     erase,           // Backspace, or a special key (prefix 0 or 0xE0)
     erase_and_ring,  // any other key
-    give_up,         // no key can be read from the console: answer No
+    give_up,         // no key can be read from the console: not asked
 };
 
 // Folds ASCII capitals to small letters and leaves every other code alone.
@@ -29,12 +29,15 @@ bool is_special_key_prefix(wchar_t folded);
 // The action of one folded key, given what is shown now.
 KeyAction key_action(wchar_t folded, PromptChoice shown);
 
+// The answer to one question: All answers yes.
+enum class PromptAnswer { yes, no, not_asked };
+
 // Asks `question` followed by " (Yes/No/All) " on the standard error
-// console and waits for y, n or a confirmed with Enter. True for Yes and
-// All, false for No and when standard error is not a console. All inverts
+// console and waits for y, n or a confirmed with Enter. not_asked when
+// standard error is not a console or no key can be read. All inverts
 // `question_flag`. The question is erased afterwards and the cursor left
 // at column 0 of the row where it began.
-bool prompt_yes_no_all(std::wstring question, bool& question_flag);
+PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag);
 
 // Rows above the cursor's row that a text of `width` columns, started at
 // column 0, took on a screen `screen_width` columns wide.

@@ -8,8 +8,7 @@
 #include <string>
 
 // Reads the arguments (after the program path) and runs. Returns the exit
-// code: 2 when the run ended with its message before any file was handled,
-// 1 when any file was refused or skipped, else 0.
+// code of exit_codes.h: the highest that applies.
 int run_command_line(int count, wchar_t* const* args);
 
 // Prepares the folders and copies or moves the files the arguments name;

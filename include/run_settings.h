@@ -45,6 +45,10 @@ struct RunSettings {
     // console's control-handler thread): the platform's copy in progress
     // polls it as its cancel flag, and no further file is started.
     volatile BOOL interrupted;
+    // The exit code the run has earned so far (the highest of the files'
+    // outcomes), kept by the run driver; a Ctrl+C at a question ends the
+    // process with it.
+    std::int32_t exit_code;
 };
 
 extern RunSettings settings;

@@ -88,11 +88,11 @@ tolvi_start_wine_in_prefix() {
     /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
 }
 
-# A Wine prefix of the build's own, with a wineserver kept running until
-# tolvi_stop_wine.
+# The Wine prefix $WINEPREFIX when set, else one of the build's own, with
+# a wineserver kept running until tolvi_stop_wine.
 tolvi_start_wine() {
     local root="$1"
-    export WINEPREFIX="$root/build/wineprefix"
+    export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
     tolvi_start_wine_in_prefix
 }
 

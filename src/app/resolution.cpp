@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "console_writer.h"
+#include "exit_codes.h"
 #include "message_catalog.h"
 #include "path_text.h"
 #include "run_settings.h"
@@ -126,6 +127,20 @@ bool record_new_destination(const std::wstring& arg, RunArguments& run)
     return true;
 }
 
+// A pattern (wildcards in its name) whose folder exists: when it matches
+// nothing, that folder just had no such file this time, unlike a typo or a
+// missing folder.
+bool is_pattern_in_existing_folder(const std::wstring& arg, const std::wstring& full)
+{
+    std::wstring folder;
+    std::wstring name;
+    if (!has_wildcard(arg) || !split_full_path(full, folder, name)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // `arg` does not exist as typed: a pattern, a folder that only lists,
 // or a new destination file.
 bool record_missing(const std::wstring& arg, RunArguments& run)
@@ -144,6 +159,9 @@ bool record_missing(const std::wstring& arg, RunArguments& run)
         std::wstring full;
         if (!make_full_path(arg, full)) {
             return refuse(arg, msg_name_invalid);
+        }
+        if (is_pattern_in_existing_folder(arg, full)) {
+            settings.exit_code = exit_not_all_done;
         }
         return refuse(arg, msg_file_or_folder_not_found);
     }

@@ -122,6 +122,33 @@ bool prepare_folders(const RunArguments& run)
     return folders_may_be_used(run);
 }
 
+// The highest exit code wins; the run's so far is kept in settings for a
+// Ctrl+C at a question, which ends the process there.
+void raise_exit_code(int code)
+{
+    if (code > settings.exit_code) {
+        settings.exit_code = code;
+    }
+}
+
+void note_outcome(FileOutcome outcome)
+{
+    if (outcome == FileOutcome::refused) {
+        raise_exit_code(exit_file_refused);
+    } else if (outcome == FileOutcome::not_needed) {
+        raise_exit_code(exit_not_all_done);
+    }
+}
+
+// A Ctrl+C during a copy stopped the run by choice.
+int exit_code_of_run()
+{
+    if (settings.interrupted) {
+        raise_exit_code(exit_not_all_done);
+    }
+    return settings.exit_code;
+}
+
 // Single mode: one named file. Returns the exit code; exit_not_started
 // when the run has ended with its message.
 int run_single_file(RunArguments& run)
@@ -139,7 +166,8 @@ int run_single_file(RunArguments& run)
     }
     if (!settings.include_hidden_system && (attributes & hidden_or_system) != 0) {
         write_error(path, msg_hidden_system);
-        return exit_not_all_done;
+        raise_exit_code(exit_file_refused);
+        return exit_code_of_run();
     }
     if (run.dest_name.empty()) {
         run.dest_name = run.source_name;
@@ -157,18 +185,19 @@ int run_single_file(RunArguments& run)
         write_message(msg_same_file);
         return exit_not_started;
     }
-    return copy_one_file(run.source_name, run.dest_name) && !settings.interrupted ? exit_all_done
-                                                                                  : exit_not_all_done;
+    note_outcome(copy_one_file(run.source_name, run.dest_name));
+    return exit_code_of_run();
 }
 
 // Pattern mode: every file of the listing, in its order; folders, and
 // hidden or system files without /h, are passed over, and a Ctrl+C during
 // a copy ends the loop. The listing stays open while the engine works.
-// Returns the exit code; exit_not_started when no file was handled.
+// Returns the exit code. A folder or pattern that matched no file (only
+// folders, hidden files, or nothing) is written as not found, but nothing
+// went wrong: its folder exists, it just had nothing to copy this time.
 int run_pattern(const RunArguments& run)
 {
     const std::wstring path = settings.source_dir + run.source_name;
-    int exit_code = exit_all_done;
     std::int32_t handled = 0;
     {
         FileSearch search(platform_path(path).c_str());
@@ -186,17 +215,15 @@ int run_pattern(const RunArguments& run)
                 break;
             }
             const std::wstring name = entry.name;
-            if (!copy_one_file(name, name)) {
-                exit_code = exit_not_all_done;
-            }
+            note_outcome(copy_one_file(name, name));
             ++handled;
         }
     }
     if (handled == 0) {
         write_error(path, msg_file_not_found);
-        return exit_not_started;
+        raise_exit_code(exit_not_all_done);
     }
-    return settings.interrupted ? exit_not_all_done : exit_code;
+    return exit_code_of_run();
 }
 
 void write_summary()
@@ -284,7 +311,10 @@ int run_command_line(int count, wchar_t* const* args)
 {
     RunArguments run;
     if (!parse_arguments(count, args, run)) {
-        return exit_not_started;
+        // Only a pattern that matched nothing in its existing folder notes
+        // an exit code while the arguments are read; every other message
+        // there means the run never started.
+        return settings.exit_code != exit_all_done ? settings.exit_code : exit_not_started;
     }
     return run_files(run);
 }

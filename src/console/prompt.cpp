@@ -74,6 +74,13 @@ void erase_question(const std::wstring& shown_text)
     move_cursor(console, row - above);
 }
 
+// Ctrl+C at a question: the files before it keep the outcome they earned,
+// and this one is left alone by choice.
+int interrupted_exit_code()
+{
+    return settings.exit_code > exit_not_all_done ? settings.exit_code : exit_not_all_done;
+}
+
 // While the question waits, Ctrl+C or Ctrl+Break that arrives as a signal
 // rather than as a key (Ctrl+Break always; Ctrl+C from a terminal under
 // Wine) ends the run as the typed Ctrl+C does, not with the platform's
@@ -81,7 +88,7 @@ void erase_question(const std::wstring& shown_text)
 BOOL WINAPI end_run_on_interrupt(DWORD event)
 {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        std::exit(exit_not_all_done);
+        std::exit(interrupted_exit_code());
     }
     return FALSE;
 }
@@ -125,10 +132,10 @@ int rows_above(int width, int screen_width)
     return screen_width < 1 ? 0 : width / screen_width;
 }
 
-bool prompt_yes_no_all(std::wstring question, bool& question_flag)
+PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag)
 {
     if (settings.stderr_console == nullptr) {
-        return false;
+        return PromptAnswer::not_asked;
     }
     question += suffix;
     console_write(question, true, false);
@@ -149,7 +156,7 @@ bool prompt_yes_no_all(std::wstring question, bool& question_flag)
         case KeyAction::ignore:
             break;
         case KeyAction::interrupt:
-            std::exit(exit_not_all_done);
+            std::exit(interrupted_exit_code());
         case KeyAction::erase_and_ring:
             if (shown != PromptChoice::none) {
                 erase_letter();
@@ -164,7 +171,9 @@ bool prompt_yes_no_all(std::wstring question, bool& question_flag)
             shown = PromptChoice::none;
             break;
         case KeyAction::give_up:
-            shown = PromptChoice::no;
+            // Nothing could be answered: the file is left as No leaves it,
+            // but nobody chose that.
+            shown = PromptChoice::none;
             [[fallthrough]];
         case KeyAction::confirm:
             SetConsoleCtrlHandler(end_run_on_interrupt, FALSE);
@@ -172,7 +181,9 @@ bool prompt_yes_no_all(std::wstring question, bool& question_flag)
             if (shown == PromptChoice::all) {
                 question_flag = !question_flag;
             }
-            return shown != PromptChoice::no;
+            return shown == PromptChoice::none ? PromptAnswer::not_asked
+                   : shown == PromptChoice::no ? PromptAnswer::no
+                                               : PromptAnswer::yes;
         }
     }
 }

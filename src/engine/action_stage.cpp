@@ -129,12 +129,13 @@ bool stored_name_case_differs(const std::wstring& found_name, const std::wstring
     return !same_text(found_name, dest_file);
 }
 
-bool run_action_stage(const FileJob& job)
+FileOutcome run_action_stage(const FileJob& job)
 {
     begin_report_line(job);
     if (!perform_action(job)) {
         report_action_failure(job);
-        return false;
+        // A copy cancelled by Ctrl+C leaves nothing behind: stopped by choice.
+        return settings.interrupted ? FileOutcome::not_needed : FileOutcome::refused;
     }
     end_report_line();
 
@@ -150,5 +151,7 @@ bool run_action_stage(const FileJob& job)
     } else {
         ++settings.new_count;
     }
-    return result;
+    // A failure after the action still counts the file, but its message
+    // asks for a look.
+    return result ? FileOutcome::done : FileOutcome::refused;
 }

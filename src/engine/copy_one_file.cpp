@@ -11,10 +11,38 @@ namespace {
 
 constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
+// Set by every refusal of the file in hand: a message was written for it,
+// or its question could not be asked. Cleared as each file starts.
+bool file_refused = false;
+
 bool refuse(const std::wstring& path, MessageId id)
 {
     write_error(path, id);
+    file_refused = true;
     return false;
+}
+
+bool refuse_alone(MessageId id)
+{
+    write_message(id);
+    file_refused = true;
+    return false;
+}
+
+// Yes or All lets the file go ahead. A question that could not be asked
+// leaves the file as a No would, but nobody chose that: a refusal.
+bool answered_yes(PromptAnswer answer)
+{
+    if (answer == PromptAnswer::not_asked) {
+        file_refused = true;
+    }
+    return answer == PromptAnswer::yes;
+}
+
+// The outcome of a file the decision stopped.
+FileOutcome not_done()
+{
+    return file_refused ? FileOutcome::refused : FileOutcome::not_needed;
 }
 
 HANDLE open_for_reading(const std::wstring& path)
@@ -145,8 +173,8 @@ bool may_copy_new(const FileJob& job)
         return false;
     }
     if (settings.prompt_new) {
-        return prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_copy)),
-                                 settings.prompt_new);
+        return answered_yes(prompt_yes_no_all(
+            job.dest_file + std::wstring(message_text(msg_ask_copy)), settings.prompt_new));
     }
     return true;
 }
@@ -181,16 +209,15 @@ bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source)
     }
     job.dest_seconds = whole_seconds(file_time(dest.LastWriteTime));
     if (is_the_source_itself(job, source, dest)) {
-        write_message(msg_same_file);
-        return false;
+        return refuse_alone(msg_same_file);
     }
     if (settings.newer_only &&
         !source_is_newer(job.source_seconds, job.dest_seconds, settings.time_tolerance)) {
         return false;
     }
     if (!settings.no_overwrite_prompt &&
-        !prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_overwrite)),
-                           settings.no_overwrite_prompt)) {
+        !answered_yes(prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_overwrite)),
+                                        settings.no_overwrite_prompt))) {
         return false;
     }
     if (read_only && !SetFileAttributesW(job.dest_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
@@ -235,8 +262,9 @@ bool source_is_newer(std::uint64_t source_seconds, std::uint64_t dest_seconds,
            !(source_seconds < dest_seconds);
 }
 
-bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_file)
+FileOutcome copy_one_file(const std::wstring& source_file, const std::wstring& dest_file)
 {
+    file_refused = false;
     FileJob job;
     job.source_file = source_file;
     job.dest_file = dest_file;
@@ -246,27 +274,30 @@ bool copy_one_file(const std::wstring& source_file, const std::wstring& dest_fil
     // A listed name that the path would turn into another name or a
     // device: acting on it would reach another file.
     if (!path_keeps_name(job.source_path, source_file)) {
-        return refuse(job.source_path, msg_file_not_found);
+        refuse(job.source_path, msg_file_not_found);
+        return FileOutcome::refused;
     }
     if (!path_keeps_name(job.dest_path, dest_file)) {
-        return refuse(job.dest_path, msg_file_name_invalid);
+        refuse(job.dest_path, msg_file_name_invalid);
+        return FileOutcome::refused;
     }
     job.source_platform_path = platform_path(job.source_path);
     job.dest_platform_path = platform_path(job.dest_path);
 
     job.source_attributes = GetFileAttributesW(job.source_platform_path.c_str());
     if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
-        return refuse(job.source_path, msg_file_not_found);
+        refuse(job.source_path, msg_file_not_found);
+        return FileOutcome::refused;
     }
     FILE_BASIC_INFO source{};
     if (!source_may_be_used(job, source)) {
-        return false;
+        return not_done();
     }
     job.dest_attributes = GetFileAttributesW(job.dest_platform_path.c_str());
     job.overwriting = job.dest_attributes != INVALID_FILE_ATTRIBUTES;
     const bool go_ahead = job.overwriting ? may_overwrite(job, source) : may_copy_new(job);
     if (!go_ahead) {
-        return false;
+        return not_done();
     }
     return run_action_stage(job);
 }

@@ -59,7 +59,7 @@ int wmain(int argc, wchar_t* argv[])
             console_write(L"skipped flag=" + digit(flag), false, true);
             continue;
         }
-        const bool answer = prompt_yes_no_all(argv[i], flag);
+        const bool answer = prompt_yes_no_all(argv[i], flag) == PromptAnswer::yes;
         if (hold) {
             _getwch();
         }

@@ -1,6 +1,7 @@
 """Ctrl+C at a question in the middle of a pattern run, at a real console:
-the run ends at once with exit code 1, the files before the question are
-done, and the file asked about and every file after it are untouched.
+the run ends at once with exit code 1 (3 when a file before was refused),
+the files before the question are done, and the file asked about and
+every file after it are untouched.
 Ctrl+C while a file is being copied: the run ends after that file, which
 is left absent or complete, never truncated.
 
@@ -55,9 +56,9 @@ class InterruptAtQuestion(unittest.TestCase):
         self.addCleanup(console.close)
         return console
 
-    def interrupt(self, console, question, typed=()):
+    def interrupt(self, console, question, typed=(), exit_code=1):
         """Waits for `question`, types `typed`, then Ctrl+C; returns the
-        screen once the run has ended."""
+        screen once the run has ended with `exit_code`."""
         console.wait_for(question + SUFFIX.rstrip())
         for key in typed:
             console.send_keys(key)
@@ -65,7 +66,7 @@ class InterruptAtQuestion(unittest.TestCase):
                            "".join(console.screen()).endswith("".join(typed)),
                            what="the typed letters")
         console.send_keys("C-c")
-        self.assertEqual(console.wait_exit(), 1)
+        self.assertEqual(console.wait_exit(), exit_code)
         return console.screen()
 
     def test_overwrite_question_in_a_copy(self):
@@ -88,6 +89,20 @@ class InterruptAtQuestion(unittest.TestCase):
                 self.assertFalse(self.dst("d.txt").exists())
                 for file in NAMES:
                     self.assertEqual(self.src(file).read_bytes(), ("new " + file).encode())
+
+    def test_after_refusal(self):
+        # a.txt is refused before b.txt is asked about: the highest exit
+        # code wins, also when the run ends at the question.
+        self.dst("a.txt").write_bytes(b"old a.txt")
+        self.dst("a.txt").chmod(0o444)  # read-only, as Wine maps it
+        self.dst("b.txt").write_bytes(b"old b.txt")
+        console = self.run_at_console()
+        screen = self.interrupt(console, "b.txt: Overwrite?", exit_code=3)
+        self.assertEqual(screen[:3], [self.windows + "dst\\a.txt - Write prohibited file.",
+                                      "b.txt: Overwrite?" + SUFFIX.rstrip(), ""])
+        self.assertEqual(self.dst("a.txt").read_bytes(), b"old a.txt")
+        self.assertEqual(self.dst("b.txt").read_bytes(), b"old b.txt")
+        self.assertFalse(self.dst("c.txt").exists())
 
     def test_copy_question_in_a_move(self):
         # /p asks before each new file: yes for a.txt, Ctrl+C at b.txt.

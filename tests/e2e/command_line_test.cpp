@@ -80,7 +80,8 @@ protected:
 } // namespace
 
 // Every refused command line ends with one message on standard error,
-// exit code 2, and leaves every file as it was.
+// exit code 2, and leaves every file as it was; a pattern that matched
+// nothing in its existing folder is refused the same way, but exits 1.
 TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
 {
     const std::wstring long_source = long_folder + L"\\long.txt";
@@ -91,6 +92,7 @@ TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
     const struct {
         std::vector<std::wstring> args;
         std::string err;
+        int exit_code = 2;
     } rows[] = {
         // Options.
         {{L"", L"a.txt"}, "Empty parameter is specified.\r\n"},
@@ -119,7 +121,8 @@ TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
         {{L"out/a.txt"}, "out/a.txt - File name or folder name is invalid.\r\n"},
         {{L"a.txt", L"out|x"}, "out|x - File name or folder name is invalid.\r\n"},
         {{L"nothing.txt"}, "nothing.txt - File or folder was not found.\r\n"},
-        {{L"no*.txt"}, "no*.txt - File or folder was not found.\r\n"},
+        {{L"no*.txt"}, "no*.txt - File or folder was not found.\r\n", 1},
+        {{L"nowhere\\no*.txt"}, "nowhere\\no*.txt - File or folder was not found.\r\n"},
         {{L"nowhere\\a.txt", L"out"}, "nowhere\\a.txt - File or folder was not found.\r\n"},
         {{L"NUL"}, "NUL - Not a file or folder.\r\n"},
         {{L"a.txt", L"nul"}, "nul - Not a file or folder.\r\n"},
@@ -142,7 +145,7 @@ TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
     ASSERT_EQ(before.size(), 13u);
     for (const auto& row : rows) {
         const RunResult result = run(row.args);
-        EXPECT_EQ(result.exit_code, 2) << describe(row.args);
+        EXPECT_EQ(result.exit_code, row.exit_code) << describe(row.args);
         EXPECT_EQ(result.out, "") << describe(row.args);
         EXPECT_EQ(result.err, row.err) << describe(row.args);
         EXPECT_EQ(snapshot_of(scratch.path()), before) << describe(row.args);
@@ -175,7 +178,7 @@ TEST_F(CommandLineRun, FolderSourceCopiesItsOwnFilesOnly)
 TEST_F(CommandLineRun, MoveReadOnlyNeedsTheSecondFlag)
 {
     RunResult result = run({L"/M", L"ro.txt", L"out"});
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, utf8(scratch / L"ro.txt") + " - Read only file.\r\n");
     EXPECT_EQ(read_file(scratch / L"ro.txt"), "read only");
@@ -208,43 +211,53 @@ TEST_F(CommandLineRun, CountOnlyCopiesAndCounts)
 // /p with /l passes the checks (/l implies quiet only afterwards) and
 // runs: the existing a.txt is overwritten under /f and counted, while the
 // new b.txt would need the copy question, which cannot be asked with
-// standard error redirected, so it is not copied.
+// standard error redirected, so it is not copied; nobody chose that, so
+// the exit code is 3.
 TEST_F(CommandLineRun, PromptNewWithCountOnlyRuns)
 {
     make_file(scratch / L"out\\a.txt", "old a", base_seconds - 100);
     const RunResult result = run({L"/p", L"/l", L"/f", L"?.txt", L"out"});
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.out, "1 file(s) copied over.\r\n");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(read_file(scratch / L"out\\a.txt"), "alpha");
     EXPECT_FALSE(file_exists(scratch / L"out\\b.txt"));
 }
 
-// A nightly batch file, as cmd runs it: "if errorlevel 2" tells a run
-// that never started (a mistyped option, a missing source, a destination
-// folder renamed away) from one that ran; "if errorlevel 1" alone catches
-// a /u run that found the copy up to date as well.
+// A nightly batch file, as cmd runs it: "if errorlevel 3" catches a file
+// that was refused (here a read-only copy that cannot be written over),
+// "if errorlevel 2" a run that never started (a mistyped option, a missing
+// source, a destination folder renamed away), and "if errorlevel 1" alone
+// a run that had nothing to do: a /u run that found the copy up to date,
+// or a pattern that matched nothing in its folder.
 TEST_F(CommandLineRun, BatchFileTellsARunThatNeverStarted)
 {
     const std::string tolvi = "\"" + utf8(tolvi_exe()) + "\"";
     const std::string verdict = " >> log.txt 2>&1\r\n"
-                                "if errorlevel 2 (echo not started) else if errorlevel 1 "
-                                "(echo not all done) else echo done\r\n";
+                                "if errorlevel 3 (echo refused) else if errorlevel 2 (echo not started) "
+                                "else if errorlevel 1 (echo nothing to do) else echo done\r\n";
     make_file(scratch / L"nightly.cmd", "@echo off\r\n" +
                                             tolvi + " /z /u /q a.txt out" + verdict +
                                             tolvi + " /u /q nothing.txt out" + verdict +
                                             tolvi + " /u /q *.txt renamed" + verdict +
+                                            tolvi + " /u /q *.pdf out" + verdict +
                                             tolvi + " /u /q a.txt out" + verdict +
-                                            tolvi + " /u /q a.txt out" + verdict);
+                                            tolvi + " /u /q a.txt out" + verdict +
+                                            tolvi + " /u /q ro.txt out" + verdict +
+                                            tolvi + " /u /q ro.txt out" + verdict);
     wchar_t system[MAX_PATH];
     ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
     const RunResult result = run_program(std::wstring(system) + L"\\cmd.exe",
                                          {L"/c", L"nightly.cmd"}, {scratch.path(), false});
-    EXPECT_EQ(result.out, "not started\r\nnot started\r\nnot started\r\ndone\r\nnot all done\r\n");
+    EXPECT_EQ(result.out, "not started\r\nnot started\r\nnot started\r\nnothing to do\r\n"
+                          "done\r\nnothing to do\r\ndone\r\nrefused\r\n");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(read_file(scratch / L"log.txt"),
               "/z - Parameter is invalid.\r\n"
               "nothing.txt - File or folder was not found.\r\n"
-              "Cannot specify destination file name when using wildcard copy.\r\n");
+              "Cannot specify destination file name when using wildcard copy.\r\n"
+              "*.pdf - File or folder was not found.\r\n" +
+                  utf8(scratch / L"out\\ro.txt") + " - Write prohibited file.\r\n");
     EXPECT_EQ(read_file(scratch / L"out\\a.txt"), "alpha");
+    EXPECT_EQ(read_file(scratch / L"out\\ro.txt"), "read only");
 }

@@ -1,5 +1,6 @@
 // The copy/move engine end to end: the real exe on real folders, standard
-// error redirected, so a question can never be asked and counts as No.
+// error redirected, so a question can never be asked: the file is left as
+// a No would leave it, but the run exits 3.
 #include "e2e_support.h"
 #include "host_shell.h"
 #include "run_checks.h"
@@ -66,7 +67,7 @@ TEST(EngineMove, RefusesHiddenOrSystemSource)
         make_file(f.src + L"a.txt", "src", t0, c.attributes);
         const RunResult result =
             tolvi(c.options, {f.src + (c.pattern ? L"*.txt" : L"a.txt"), f.dst_arg()});
-        expect_run(result, 1, "", utf8(f.src) + "a.txt - Hidden or system attribute file.\r\n");
+        expect_run(result, 3, "", utf8(f.src) + "a.txt - Hidden or system attribute file.\r\n");
         EXPECT_EQ(read_file(f.src + L"a.txt"), "src");
         EXPECT_EQ(attributes_of(f.src + L"a.txt") & (H | S), c.attributes);
         EXPECT_TRUE(list_folder(f.dst).empty());
@@ -78,7 +79,7 @@ TEST(EngineMove, ReadOnlySourceMovesOnlyUnderMr)
     Folders f;
     make_file(f.src + L"a.txt", "src", t0, R);
     const DWORD source_attributes = attributes_of(f.src + L"a.txt");
-    expect_run(tolvi(L"/m", {f.src + L"a.txt", f.dst_arg()}), 1, "",
+    expect_run(tolvi(L"/m", {f.src + L"a.txt", f.dst_arg()}), 3, "",
                utf8(f.src) + "a.txt - Read only file.\r\n");
     EXPECT_EQ(read_file(f.src + L"a.txt"), "src");
     EXPECT_TRUE(list_folder(f.dst).empty());
@@ -126,7 +127,7 @@ TEST(EngineRefusal, SourceOrDestinationNotUsable)
         c.prepare(f);
         const DWORD dest_attributes = attributes_of(f.dst + L"a.txt");
         const RunResult result = tolvi(c.options, {f.src + L"a.txt", f.dst_arg()});
-        expect_run(result, 1, "", utf8(f.dst) + "a.txt" + c.text + "\r\n");
+        expect_run(result, 3, "", utf8(f.dst) + "a.txt" + c.text + "\r\n");
         EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
         EXPECT_EQ(attributes_of(f.dst + L"a.txt"), dest_attributes);
         if ((dest_attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -148,7 +149,7 @@ TEST(EngineRefusal, FilesHeldOpenCannotBeRead)
         {
             HeldOpen held(held_path, 0);
             ASSERT_TRUE(held.held());
-            expect_run(tolvi(L"/m /f", {f.src + L"a.txt", f.dst_arg()}), 1, "",
+            expect_run(tolvi(L"/m /f", {f.src + L"a.txt", f.dst_arg()}), 3, "",
                        utf8(held_path) + " - File was not able to open.\r\n");
         }
         EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
@@ -166,7 +167,7 @@ TEST(EngineRefusal, DestinationThatCannotBeDeleted)
     {
         HeldOpen held(f.dst + L"a.txt", FILE_SHARE_READ | FILE_SHARE_WRITE);
         ASSERT_TRUE(held.held());
-        expect_run(tolvi(L"/m /f", {f.src + L"a.txt", f.dst_arg()}), 1, "",
+        expect_run(tolvi(L"/m /f", {f.src + L"a.txt", f.dst_arg()}), 3, "",
                    utf8(f.dst) + "a.txt - Error during delete.\r\n");
     }
     EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
@@ -180,7 +181,7 @@ TEST(EngineRefusal, ReadOnlyOfDestinationThatCannotBeCleared)
     make_file(f.dst + L"a.txt", "old", t0, R);
     const HostChange frozen = immutable(f.dst + L"a.txt");
     REQUIRE_HOST(frozen, "chattr on the Linux folder behind the drive");
-    expect_run(tolvi(L"/r /f", {f.src + L"a.txt", f.dst_arg()}), 1, "",
+    expect_run(tolvi(L"/r /f", {f.src + L"a.txt", f.dst_arg()}), 3, "",
                utf8(f.dst) + "a.txt - Error during changing attributes.\r\n");
     EXPECT_EQ(read_file(f.dst + L"a.txt"), "old");
     EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
@@ -270,17 +271,20 @@ TEST(EngineNewerOnly, ToleranceTwoAcrossFileSystems)
     }
 }
 
-// /e and the two questions: a skip writes nothing and makes the exit code 1.
+// /e and the two questions: a skip writes nothing and makes the exit code
+// 1; a question that cannot be asked writes nothing either, but nobody
+// chose to leave the file, so the exit code is 3.
 TEST(EngineDecision, ExistingOnlyAndUnansweredQuestions)
 {
     struct Case {
         const wchar_t* options;
         bool dest_exists;
         const char* out;  // empty: skipped
+        int exit_code;
     };
-    for (const Case& c : {Case{L"/e", false, ""}, Case{L"/e /f", true, "Update: a.txt\r\n"},
-                          Case{L"/p", false, ""}, Case{L"/p /f", true, "Update: a.txt\r\n"},
-                          Case{L"", true, ""}, Case{L"/e", true, ""}, Case{L"/m", true, ""}}) {
+    for (const Case& c : {Case{L"/e", false, "", 1}, Case{L"/e /f", true, "Update: a.txt\r\n", 0},
+                          Case{L"/p", false, "", 3}, Case{L"/p /f", true, "Update: a.txt\r\n", 0},
+                          Case{L"", true, "", 3}, Case{L"/e", true, "", 3}, Case{L"/m", true, "", 3}}) {
         SCOPED_TRACE(utf8(c.options));
         Folders f;
         make_file(f.src + L"a.txt", "new", t0 + 10);
@@ -288,7 +292,7 @@ TEST(EngineDecision, ExistingOnlyAndUnansweredQuestions)
             make_file(f.dst + L"a.txt", "old", t0);
         }
         const bool copied = *c.out != '\0';
-        expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), copied ? 0 : 1, c.out, "");
+        expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), c.exit_code, c.out, "");
         EXPECT_EQ(read_file(f.dst + L"a.txt"), copied ? "new" : c.dest_exists ? "old" : "<missing>")
            ;
         EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
@@ -361,7 +365,7 @@ TEST(EngineFailure, CopyOrMoveFails)
         {
             const HostChange frozen = immutable(c.dest_exists ? f.dst + L"a.txt" : f.dst);
             REQUIRE_HOST(frozen, "chattr on the Linux folder behind the drive");
-            expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), 1, c.out,
+            expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), 3, c.out,
                        c.message ? utf8(f.dst) + "a.txt - Error during copy.\r\n" : "");
         }
         EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
@@ -380,7 +384,7 @@ TEST(EngineFailure, StepAfterTheActionFailsButCounts)
     {
         HeldOpen held(f.src + L"a.txt", FILE_SHARE_READ | FILE_SHARE_DELETE);
         ASSERT_TRUE(held.held());
-        expect_run(tolvi(L"/m /c /l", {f.src + L"a.txt", f.dst_arg()}), 1, "1 file(s) moved.\r\n",
+        expect_run(tolvi(L"/m /c /l", {f.src + L"a.txt", f.dst_arg()}), 3, "1 file(s) moved.\r\n",
                    utf8(f.dst) + "a.txt - File was not able to open.\r\n");
     }
     EXPECT_FALSE(file_exists(f.src + L"a.txt"));
@@ -408,7 +412,7 @@ TEST(EngineCounts, CopiedAndMovedUnderL)
         }
         make_file(f.dst + L"c.txt", "old", t0);
         make_file(f.dst + L"d.txt", "old", t0, R);
-        expect_run(tolvi(c.options, {f.src + L"*.txt", f.dst_arg()}), 1, c.counts,
+        expect_run(tolvi(c.options, {f.src + L"*.txt", f.dst_arg()}), 3, c.counts,
                    utf8(f.dst) + "d.txt - Write prohibited file.\r\n");
         for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
             const bool done = *name != L'c' || c.overwrites;
@@ -463,7 +467,7 @@ TEST(EngineSameFile, AnotherNameForTheSourceIsLeftAlone)
         make_file(f.src + L"a.txt", "only copy", t0);
         ASSERT_TRUE(CreateHardLinkW((f.dst + c.link_name).c_str(), (f.src + L"a.txt").c_str(), nullptr));
         const std::wstring dest = *c.dest_arg ? f.dst + c.dest_arg : f.dst_arg();
-        expect_run(tolvi(c.options, {f.src + c.source_arg, dest}), 1, "", "Same file was specified.\r\n");
+        expect_run(tolvi(c.options, {f.src + c.source_arg, dest}), 3, "", "Same file was specified.\r\n");
         EXPECT_EQ(read_file(f.src + L"a.txt"), "only copy");
         EXPECT_EQ(read_file(f.dst + c.link_name), "only copy");
         EXPECT_EQ(stored_name(f.dst + c.link_name), c.link_name);

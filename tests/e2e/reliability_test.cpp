@@ -139,7 +139,7 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
             DeleteFileW((full + name).c_str());
         }
         const RunResult result = tolvi(c.options, {run.src + L"*.bin", full});
-        EXPECT_EQ(result.exit_code, 1) << utf8(c.options);
+        EXPECT_EQ(result.exit_code, 3) << utf8(c.options);
         EXPECT_EQ(result.out, c.out) << utf8(c.options);
         EXPECT_EQ(result.err, c.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "");
         EXPECT_EQ(read_file(full + L"a.bin"), a);
@@ -168,7 +168,7 @@ TEST(AnotherProgram, HoldingASourceOpenStopsOnlyThatFile)
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const RunResult result = tolvi(L"/m", {run.src + L"*", run.dst_arg()});
     CloseHandle(held);
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.out, "Move: f0000.txt\r\nMove: f0002.txt\r\n");
     EXPECT_EQ(result.err, utf8(held_path) + " - File was not able to open.\r\n");
     EXPECT_EQ(list_folder(run.src), std::vector<std::wstring>{numbered(1)});
@@ -203,7 +203,7 @@ TEST(AnotherProgram, SourceRemovedDuringAPatternRun)
     // never list it, which is as good.
     const bool reported = !result.err.empty() || under_wine();
     EXPECT_EQ(result.err, reported ? utf8(removed) + " - File was not found.\r\n" : "");
-    EXPECT_EQ(result.exit_code, reported ? 1 : 0);
+    EXPECT_EQ(result.exit_code, reported ? 3 : 0);
 }
 
 // The destination folder is renamed away in the middle of a move: every
@@ -219,7 +219,7 @@ TEST(AnotherProgram, DestinationFolderRemovedDuringAMove)
     });
     const RunResult result = tolvi(L"/m", {run.src + L"*.txt", run.dst_arg()});
     remover.join();
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.err, "");
     const int first = first_failure(result.out, "Move: ", count);
     EXPECT_LT(first, count) << "the folder went away only after the run";
@@ -249,7 +249,7 @@ TEST(AnotherProgram, DestinationFolderMadeUnwritableDuringACopy)
     if (!frozen) {
         GTEST_SKIP() << "needs chattr on the Linux folder behind the drive (root under Wine)";
     }
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.err, "");
     const int first = first_failure(result.out, "Copy: ", count);
     EXPECT_LT(first, count) << "the folder froze only after the run";
@@ -272,7 +272,7 @@ TEST(SameFile, RefusedInPatternRunsWhateverTheOptions)
         REQUIRE_HOST(symlink, "a symbolic link made on the Linux side");
         const std::string refused = "Same file was specified.\r\n";
         RunResult result = tolvi(options, {run.src + L"*.txt", link});
-        EXPECT_EQ(result.exit_code, 1) << utf8(options);
+        EXPECT_EQ(result.exit_code, 3) << utf8(options);
         EXPECT_EQ(result.out, "") << utf8(options);
         EXPECT_EQ(result.err, refused + refused + refused) << utf8(options);
         for (int i = 0; i < 3; ++i) {
@@ -294,7 +294,7 @@ TEST(SameFile, RefusedInPatternRunsWhateverTheOptions)
             }
         }
         result = tolvi(options, {run.src + L"*.txt", run.dst_arg()});
-        EXPECT_EQ(result.exit_code, 1) << utf8(options);
+        EXPECT_EQ(result.exit_code, 3) << utf8(options);
         EXPECT_EQ(result.out, out) << utf8(options);
         EXPECT_EQ(result.err, refused) << utf8(options);
         for (int i = 0; i < 3; ++i) {
@@ -332,7 +332,7 @@ TEST(HostileNames, CopiedUnderTheirOwnNamesOrRefused)
     ASSERT_EQ(list_folder(run.src).size(), names.size() + 2);
 
     const RunResult result = tolvi(L"", {run.src, run.dst_arg()});
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     // Listing order: by upper-cased name under Wine; compare as a set.
     std::vector<std::string> lines;
     std::istringstream out(result.out);
@@ -372,12 +372,12 @@ TEST(HostileNames, NamesAnOrdinaryPathWouldChangeReachNoOtherFile)
     const std::string refused = utf8(run.dst) + "dotted.txt. - File name is invalid.\r\n" +
                                 utf8(run.dst) + "nul.txt - File name is invalid.\r\n";
 
-    expect_run(tolvi(L"/f", {literal_src + L"*", run.dst_arg()}), 1, "Copy: dotted.txt\r\n", refused);
+    expect_run(tolvi(L"/f", {literal_src + L"*", run.dst_arg()}), 3, "Copy: dotted.txt\r\n", refused);
     EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"dotted.txt"});
     EXPECT_EQ(read_file(run.dst + L"dotted.txt"), "plain");
 
     DeleteFileW((run.dst + L"dotted.txt").c_str());
-    expect_run(tolvi(L"/m /f", {literal_src + L"*", run.dst_arg()}), 1, "Move: dotted.txt\r\n", refused);
+    expect_run(tolvi(L"/m /f", {literal_src + L"*", run.dst_arg()}), 3, "Move: dotted.txt\r\n", refused);
     EXPECT_EQ(read_file(run.dst + L"dotted.txt"), "plain");
     EXPECT_EQ(list_folder(run.src), (std::vector<std::wstring>{L"dotted.txt.", L"nul.txt"}));
     EXPECT_EQ(read_file(L"\\\\?\\" + run.src + L"dotted.txt."), "DOT");
@@ -394,7 +394,7 @@ TEST(HostileNames, NamesAnOrdinaryPathWouldChangeReachNoOtherFile)
     make_file(run.src + L"dotted.txt", "plain");
     const std::wstring other = run.scratch / L"other\\";
     make_folder(other);
-    expect_run(tolvi(L"/m", {run.src.substr(0, run.src.size() - 1), other.substr(0, other.size() - 1)}), 1, "Move: dotted.txt\r\n",
+    expect_run(tolvi(L"/m", {run.src.substr(0, run.src.size() - 1), other.substr(0, other.size() - 1)}), 3, "Move: dotted.txt\r\n",
                utf8(run.src) + "dotted.txt. - File was not found.\r\n" + utf8(run.src) +
                    "nul.txt - File was not found.\r\n");
     EXPECT_EQ(list_folder(other), std::vector<std::wstring>{L"dotted.txt"});

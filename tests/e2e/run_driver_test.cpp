@@ -45,15 +45,29 @@ TEST(RunDriver, PatternCopiesOnlyMatchingFilesInListingOrder)
     EXPECT_EQ(read_file(dst / L"C.TXT"), "C.TXT");
 }
 
+// A folder or pattern that exists but has no file to copy tonight exits 1,
+// with its message as ever; a missing folder or a mistyped name is a run
+// that never started, 2.
 TEST(RunDriver, PatternWithNoFileToHandleIsNotFound)
 {
     ScratchFolder src;
     ScratchFolder dst;
     make_folder(src / L"x.dir");
+    make_folder(src / L"empty");
     make_file(src / L"h.txt", "hidden", base_seconds, FILE_ATTRIBUTE_HIDDEN);
-    for (const wchar_t* pattern : {L"*.dir", L"h*.txt"}) {
+    for (const wchar_t* pattern : {L"*.dir", L"h*.txt", L"empty"}) {
+        const std::wstring searched = src / pattern + (*pattern == L'e' ? L"\\*" : L"");
         const RunResult result = run_tolvi({src / pattern, dst.path()});
-        expect_run(result, 2, "", utf8(src / pattern) + " - File was not found.\r\n");
+        expect_run(result, 1, "", utf8(searched) + " - File was not found.\r\n");
+    }
+    struct Case {
+        const wchar_t* arg;
+        int exit_code;
+    };
+    for (const Case& c : {Case{L"*.pdf", 1}, Case{L"empty\\*.pdf", 1}, Case{L"missing\\*.pdf", 2},
+                          Case{L"a.pdf", 2}, Case{L"missing", 2}}) {
+        const RunResult result = run_tolvi({src / c.arg, dst.path()});
+        expect_run(result, c.exit_code, "", utf8(src / c.arg) + " - File or folder was not found.\r\n");
     }
     EXPECT_EQ(list_folder(dst.path()), Names{});
 }
@@ -65,8 +79,8 @@ TEST(RunDriver, SingleHiddenSourceNeedsH)
     make_file(src / L"h.txt", "hidden", base_seconds, FILE_ATTRIBUTE_HIDDEN);
     // The message names the file as typed; the copy uses its stored name.
     const std::string refused = utf8(src / L"H.txt") + " - Hidden or system attribute file.\r\n";
-    expect_run(run_tolvi({src / L"H.txt", dst.path()}), 1, "", refused);
-    expect_run(run_tolvi({L"/l", src / L"H.txt", dst.path()}), 1, "", refused);
+    expect_run(run_tolvi({src / L"H.txt", dst.path()}), 3, "", refused);
+    expect_run(run_tolvi({L"/l", src / L"H.txt", dst.path()}), 3, "", refused);
     EXPECT_EQ(list_folder(dst.path()), Names{});
 
     expect_run(run_tolvi({L"/h", src / L"H.txt", dst.path()}), 0, "Copy: h.txt\r\n", "");
@@ -93,7 +107,7 @@ TEST(RunDriver, ExistingDestinationKeepsItsStoredName)
     expect_run(result, 0, "Update: a.txt -> A.TXT\r\n", "");
     EXPECT_EQ(list_folder(dst.path()), Names{L"A.TXT"});
     EXPECT_EQ(read_file(dst / L"A.TXT"), "new");
-    // Now up to date: /u skips it without a word, and the run fails.
+    // Now up to date: /u skips it without a word, and the run exits 1.
     expect_run(run_tolvi({L"/u", L"/f", src / L"a.txt", dst / L"a.txt"}), 1, "", "");
 }
 
@@ -241,19 +255,23 @@ TEST(RunDriver, NothingDoneWritesNoCountsAndExitsOne)
     EXPECT_EQ(read_file(dst / L"b.txt"), "newer");
 }
 
-TEST(RunDriver, OneRefusedFileMakesExitOneAndTheRunGoesOn)
+// The highest exit code wins: the /u skip of d.txt after the refusal of
+// b.txt leaves it at 3.
+TEST(RunDriver, OneRefusedFileMakesExitThreeAndTheRunGoesOn)
 {
     ScratchFolder src;
     ScratchFolder dst;
-    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.txt"}) {
         make_file(src / name, "new", base_seconds + 60);
     }
     make_file(dst / L"b.txt", "old", base_seconds, FILE_ATTRIBUTE_HIDDEN);
-    const RunResult result = run_tolvi({L"/f", src / L"*.txt", dst.path()});
-    expect_run(result, 1, "Copy: a.txt\r\nCopy: c.txt\r\n",
+    make_file(dst / L"d.txt", "same", base_seconds + 60);
+    const RunResult result = run_tolvi({L"/u", L"/f", src / L"*.txt", dst.path()});
+    expect_run(result, 3, "Copy: a.txt\r\nCopy: c.txt\r\n",
                utf8(dst / L"b.txt") + " - Hidden or system attribute file.\r\n");
     EXPECT_EQ(read_file(dst / L"b.txt"), "old");
     EXPECT_EQ(read_file(dst / L"c.txt"), "new");
+    EXPECT_EQ(read_file(dst / L"d.txt"), "same");
 }
 
 // Last-write times compared across two volumes with different file-system

@@ -102,7 +102,7 @@ TEST(StartUp, ReportLinesAndErrorsKeepTheirOrderInOneFile)
     // c.txt, where it happened.
     const RunResult result =
         run_tolvi({L"src\\*.txt", L"dst"}, {scratch.path(), /*merge_streams=*/true});
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.both, "Copy: a.txt\r\n" + utf8(scratch / L"dst\\b.txt") +
                                " - Write prohibited file.\r\n"
                                "Copy: c.txt\r\n");

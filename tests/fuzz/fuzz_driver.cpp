@@ -2,11 +2,13 @@
 // (options in every case and order, empty strings, slashes, quotes,
 // wildcards, very long strings, Japanese and non-BMP names, device names,
 // existing and missing paths of a scratch zone) and runs the exe for each.
-// Every run must end with exit code 0, 1 or 2, leave everything outside
+// Every run must end with exit code 0, 1, 2 or 3, leave everything outside
 // the zone alone, write only the tool's own messages and report lines,
-// never lose or truncate a file, write no message at all when it exits 0,
-// and end with exit code 2, one message and nothing changed exactly when
-// it ends with a parameter or resolution message.
+// never lose or truncate a file, and end with exit code 2, one message and
+// nothing changed exactly when it ends with a parameter or resolution
+// message; with exit code 1 it writes no message but the one of a folder or
+// pattern with no file to copy; any other message, about a file, makes the
+// exit code 3.
 //
 //   fuzz_driver <seed> <cases> [first case]   fuzz; exit code 1 on a finding
 //   fuzz_driver list <folder>                 walk a listing only (a memory
@@ -389,7 +391,7 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
               const Snapshot& after)
 {
     Verdict verdict;
-    if (result.exit_code < 0 || result.exit_code > 2) {
+    if (result.exit_code < 0 || result.exit_code > 3) {
         verdict.fail("exit code " + std::to_string(result.exit_code));
         return verdict;
     }
@@ -416,8 +418,10 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
         }
     }
     // A run that ends at the command line (exit code 2) has written one
-    // message and no report line, and touched nothing; a run that exits 0
-    // has written no message.
+    // message and no report line, and touched nothing; so has a run that
+    // exits 1 after a folder or pattern with no file to copy. Any other
+    // message is about a file and makes the exit code 3; exit code 3
+    // without one needs a question that could not be asked.
     verdict.refused = result.exit_code == 2;
     const bool one_refusal = lines.empty() && errors.size() == 1 &&
                              (ends_with_any(errors[0], resolution_messages) ||
@@ -425,13 +429,25 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
     if (verdict.refused && !one_refusal) {
         verdict.fail("exit code 2 without a lone command-line message");
     }
-    if (errors.size() == 1 && ends_with_any(errors[0], resolution_messages) && !verdict.refused) {
+    const bool nothing_matched = result.exit_code == 1 && lines.empty() && errors.size() == 1 &&
+                                 (ends_with(errors[0], " - File or folder was not found.") ||
+                                  ends_with(errors[0], " - File was not found."));
+    if (errors.size() == 1 && ends_with_any(errors[0], resolution_messages) && !verdict.refused &&
+        !nothing_matched) {
         verdict.fail("a command-line message in a run that went on");
     }
-    if (result.exit_code == 0 && !errors.empty()) {
-        verdict.fail("exit code 0 after a message");
+    bool file_message = !errors.empty() && !verdict.refused && !nothing_matched;
+    for (const std::string& line : lines) {
+        file_message = file_message || ends_with(line, " ###Error###");
     }
-    if (verdict.refused && !(before == after)) {
+    if (file_message && result.exit_code != 3) {
+        verdict.fail("exit code " + std::to_string(result.exit_code) + " after a message about a file");
+    }
+    const bool question_needed = !(has(args, L"/f") || has(args, L"/q")) || has(args, L"/p");
+    if (result.exit_code == 3 && !file_message && !question_needed) {
+        verdict.fail("exit code 3 without a message or a question");
+    }
+    if ((verdict.refused || nothing_matched) && !(before == after)) {
         verdict.fail("the zone changed although the run was refused");
     }
 
