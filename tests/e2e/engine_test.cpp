@@ -486,16 +486,16 @@ TEST(EngineHidden, DotFilesHiddenByTheirPathAreRefused)
     make_file(f.src + L".cfg", "src cfg", t0 + 10);
     ASSERT_EQ(attributes_of(f.src + L".cfg") & H, H);
     const std::string hidden = " - Hidden or system attribute file.\r\n";
-    expect_run(tolvi(L"/m /h", {f.src.substr(0, f.src.size() - 1), f.dst_arg()}), 1, "",
+    expect_run(tolvi(L"/m /h", {f.src.substr(0, f.src.size() - 1), f.dst_arg()}), 3, "",
                utf8(f.src) + ".cfg" + hidden);
     EXPECT_EQ(read_file(f.src + L".cfg"), "src cfg");
     EXPECT_TRUE(list_folder(f.dst).empty());
 
     make_file(f.dst + L".cfg", "dst cfg", t0);
-    expect_run(tolvi(L"/h /f", {f.src.substr(0, f.src.size() - 1), f.dst_arg()}), 1, "",
+    expect_run(tolvi(L"/h /f", {f.src.substr(0, f.src.size() - 1), f.dst_arg()}), 3, "",
                utf8(f.dst) + ".cfg" + hidden);
     make_file(f.src + L"x.txt", "x", t0 + 10);
-    expect_run(tolvi(L"/f", {f.src + L"x.txt", f.dst + L".cfg"}), 1, "", utf8(f.dst) + ".cfg" + hidden);
+    expect_run(tolvi(L"/f", {f.src + L"x.txt", f.dst + L".cfg"}), 3, "", utf8(f.dst) + ".cfg" + hidden);
     EXPECT_EQ(read_file(f.dst + L".cfg"), "dst cfg");
     EXPECT_EQ(last_write_seconds(f.dst + L".cfg"), t0);
     EXPECT_EQ(read_file(f.src + L".cfg"), "src cfg");
