@@ -18,6 +18,10 @@ bool make_full_path(const std::wstring& path, std::wstring& full);
 // does not fit its buffer.
 bool split_full_path(const std::wstring& full, std::wstring& folder, std::wstring& name);
 
+// The form of `path` that platform calls accept at any length: `\\?\`
+// (or `\\?\UNC\`) beyond the classic limit, else `path` itself.
+std::wstring platform_path(const std::wstring& path);
+
 // True when `a` and `b` are the same text, letter case counting.
 bool same_text(const std::wstring& a, const std::wstring& b);
 

@@ -52,6 +52,18 @@ bool split_full_path(const std::wstring& full, std::wstring& folder, std::wstrin
     return true;
 }
 
+std::wstring platform_path(const std::wstring& path)
+{
+    if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0 ||
+        path.compare(0, 4, L"\\\\.\\") == 0) {
+        return path;
+    }
+    if (path.compare(0, 2, L"\\\\") == 0) {
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    }
+    return L"\\\\?\\" + path;
+}
+
 bool same_text(const std::wstring& a, const std::wstring& b)
 {
     return a == b;

@@ -221,3 +221,15 @@ TEST(PathText, FullPathMustFitItsBuffer)
     EXPECT_EQ(full, fits);
     EXPECT_FALSE(make_full_path(fits + L"x", full));
 }
+
+// A staging path beside a destination near the classic limit goes past it.
+TEST(PathText, PlatformPathTakesTheLongFormOnlyBeyondTheClassicLimit)
+{
+    const std::wstring fits = L"C:\\" + std::wstring(256, L'x');  // 259 characters
+    EXPECT_EQ(platform_path(fits), fits);
+    EXPECT_EQ(platform_path(fits + L"x"), L"\\\\?\\" + fits + L"x");
+    const std::wstring share = L"\\\\server\\share\\" + std::wstring(250, L'x');
+    EXPECT_EQ(platform_path(share), L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'x'));
+    const std::wstring literal = L"\\\\?\\" + fits + L"x";
+    EXPECT_EQ(platform_path(literal), literal);
+}
