@@ -210,8 +210,9 @@ int wmain(int argc, wchar_t* argv[])
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             continue;
         }
-        const Outcome outcome = floor ? floor_one_file(source_dir, dest_dir, entry, move, newer_only, staged)
-                                      : bare_one_file(source_dir, dest_dir, entry, move);
+        const Outcome outcome =
+            floor ? floor_one_file(source_dir, dest_dir, entry, move, newer_only, staged)
+                  : bare_one_file(source_dir, dest_dir, entry, move);
         if (outcome == Outcome::failed) {
             exit_code = 1;
         }

@@ -149,5 +149,5 @@ tolvi_map_test_drives() {
 tolvi_unmap_test_drives() {
     local root="$1"
     rm -rf "$root/build/scratch"/* "$root/build/scratch_cd"/* 2>/dev/null || true
-    rm -rf "$(tolvi_other_fs_folder "$root")" 2>/dev/null || true
+    rm -rf "$(tolvi_other_fs_folder "$root")"/* 2>/dev/null || true
 }

@@ -163,7 +163,7 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
     REQUIRE_HOST(volume, "a small tmpfs mounted on a folder of the scratch drive");
     const std::string a(100000, 'a');
     const std::string b(300000, 'b');  // larger than what is left
-    const std::string c(50000, 'c');   // fits only if b's partial copy is gone
+    const std::string c_bin(50000, 'c');  // fits only if b's partial copy is gone
     struct Case {
         const wchar_t* options;
         const char* out;
@@ -172,34 +172,34 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
         bool move;
     };
     const Case cases[] = {
-        {L"", "Copy: a.bin\r\nCopy: b.bin ###Error###\r\nCopy: c.bin\r\n", "Copy: b.bin ###Error###\r\n",
-         false, false},
+        {L"", "Copy: a.bin\r\nCopy: b.bin ###Error###\r\nCopy: c.bin\r\n",
+         "Copy: b.bin ###Error###\r\n", false, false},
         {L"/q", "", "", true, false},
-        {L"/m", "Move: a.bin\r\nMove: b.bin ###Error###\r\nMove: c.bin\r\n", "Move: b.bin ###Error###\r\n",
-         false, true},
+        {L"/m", "Move: a.bin\r\nMove: b.bin ###Error###\r\nMove: c.bin\r\n",
+         "Move: b.bin ###Error###\r\n", false, true},
         {L"/m /q", "", "", true, true},
     };
-    for (const Case& c_ : cases) {
+    for (const Case& c : cases) {
         remove_tree(run.src);
         make_folder(run.src);
         make_file(run.src + L"a.bin", a);
         make_file(run.src + L"b.bin", b);
-        make_file(run.src + L"c.bin", c);
+        make_file(run.src + L"c.bin", c_bin);
         for (const std::wstring& name : list_folder(full)) {
             DeleteFileW((full + name).c_str());
         }
-        const std::string message = c_.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "";
-        for (const char* out : {c_.out, c_.again}) {
-            const RunResult result = tolvi(c_.options, {run.src + L"*.bin", full});
-            EXPECT_EQ(result.exit_code, 1) << utf8(c_.options);
-            EXPECT_EQ(result.out, out) << utf8(c_.options);
-            EXPECT_EQ(result.err, message) << utf8(c_.options);
+        const std::string message = c.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "";
+        for (const char* out : {c.out, c.again}) {
+            const RunResult result = tolvi(c.options, {run.src + L"*.bin", full});
+            EXPECT_EQ(result.exit_code, 1) << utf8(c.options);
+            EXPECT_EQ(result.out, out) << utf8(c.options);
+            EXPECT_EQ(result.err, message) << utf8(c.options);
             EXPECT_EQ(list_folder(full), (std::vector<std::wstring>{L"a.bin", L"c.bin"}))
-                << utf8(c_.options) << ": nothing of b.bin is left";
+                << utf8(c.options) << ": nothing of b.bin is left";
             EXPECT_TRUE(read_file(full + L"a.bin") == a);
-            EXPECT_TRUE(read_file(full + L"c.bin") == c);
-            EXPECT_TRUE(read_file(run.src + L"b.bin") == b) << "the source of the failed file stays";
-            EXPECT_EQ(file_exists(run.src + L"a.bin"), !c_.move);
+            EXPECT_TRUE(read_file(full + L"c.bin") == c_bin);
+            EXPECT_TRUE(read_file(run.src + L"b.bin") == b) << "the failed file's source stays";
+            EXPECT_EQ(file_exists(run.src + L"a.bin"), !c.move);
         }
     }
 }
@@ -214,7 +214,8 @@ TEST(KilledRun, NewFileIsAbsentOrCompleteAndUpdateFinishesIt)
     constexpr long long size = 256ll << 20;
     make_large_file(run.src + L"big.bin", size);
     make_file(run.src + L"small.txt", "small");
-    const RunResult killed = killed_once_copying_into(run.dst, L"/q", {run.src + L"big.bin", run.dst_arg()});
+    const RunResult killed =
+        killed_once_copying_into(run.dst, L"/q", {run.src + L"big.bin", run.dst_arg()});
     ASSERT_EQ(killed.exit_code, killed_exit_code) << "the copy ended before the kill";
     const long long left = size_of(run.dst + L"big.bin");
     EXPECT_TRUE(left == -1 || left == size) << left;
@@ -277,7 +278,8 @@ TEST(KilledRun, MoveToAnotherFileSystem)
     expect_run(tolvi(L"/mr", {run.src + L"r.txt", to_arg}), 0, "Move: r.txt\r\n", "");
     EXPECT_FALSE(file_exists(run.src + L"r.txt"));
     EXPECT_EQ(read_file(to + L"r.txt"), "read-only");
-    EXPECT_EQ(attributes_of(to + L"r.txt") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+    EXPECT_EQ(attributes_of(to + L"r.txt") & FILE_ATTRIBUTE_READONLY,
+              DWORD{FILE_ATTRIBUTE_READONLY});
 }
 
 // What a killed run left under a file's staging name, read-only and
@@ -559,10 +561,16 @@ TEST(HostileNames, NamesAnOrdinaryPathWouldChangeReachNoOtherFile)
 // A new destination whose full path is 259 characters is written under
 // exactly that name; at 260 and 261 the path no longer fits the full-path
 // buffer and is refused before anything is written. An existing source
-// beyond the limit (made through the \\?\ prefix) is refused as well.
+// beyond the limit (made through the \\?\ prefix) is refused as well. A
+// short name at the limit is staged under a path beyond it.
 TEST(HostileNames, FullPathJustUnderAndOverTheLimit)
 {
     Scene run(1);
+    const std::wstring deep = run.dst + std::wstring(259 - run.dst.size() - 6, L'e') + L"\\";
+    make_folder(deep);
+    expect_run(tolvi(L"", {run.src + numbered(0), deep + L"a.txt"}), 0,
+               "Copy: " + utf8(numbered(0)) + " -> a.txt\r\n", "");
+    EXPECT_EQ(list_folder(deep), std::vector<std::wstring>{L"a.txt"});
     const std::wstring folder = run.dst + std::wstring(150, L'd') + L"\\";
     make_folder(folder);
     const std::wstring fits = std::wstring(259 - folder.size() - 4, L'x') + L".txt";
