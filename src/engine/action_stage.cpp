@@ -194,12 +194,15 @@ std::wstring staging_name(const std::wstring& dest_file)
 {
     // FNV-1a over the upper-cased UTF-16 units: names that the platform
     // takes for one name get one staging name.
+    std::wstring upper = dest_file;
+    if (!upper.empty()) {
+        const int length = static_cast<int>(upper.size());
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, dest_file.c_str(), length, &upper[0],
+                      length, nullptr, nullptr, 0);
+    }
     std::uint64_t hash = 14695981039346656037ull;
-    for (const wchar_t unit : dest_file) {
-        wchar_t upper = unit;
-        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &upper, 1, nullptr,
-                      nullptr, 0);
-        hash = (hash ^ static_cast<std::uint16_t>(upper)) * 1099511628211ull;
+    for (const wchar_t unit : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(unit)) * 1099511628211ull;
     }
     std::wstring name = L"~tolvi-";
     for (int shift = 60; shift >= 0; shift -= 4) {
