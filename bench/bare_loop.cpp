@@ -1,7 +1,7 @@
 // Two floors for the benchmark, both without output. Benchmark use only.
 //
 //   bare_loop copy|move SOURCE_PATTERN DEST_FOLDER
-//   bare_loop floor [u] copy|move SOURCE_PATTERN DEST_FOLDER
+//   bare_loop floor [u] [staged] copy|move SOURCE_PATTERN DEST_FOLDER
 //
 // DEST_FOLDER ends with a backslash.
 //
@@ -24,6 +24,10 @@
 //   - the one CopyFileW or MoveFileW;
 //   - after a replaced destination, the lookup of its stored name (and the
 //     rename that gives it the source's letter case, when they differ).
+// With "staged", a copy to a new destination goes to a staging name in
+// the destination folder (CopyFileW failing if it exists) and is renamed
+// to its name (MoveFileExW without replacing), as the tool stages new
+// files.
 //
 // Exit code: 0 when every file was done or skipped as it should be, 1 when
 // a call failed or a file was refused, 2 on bad usage.
@@ -89,10 +93,36 @@ bool keep_name_case(const std::wstring& dest_path, const wchar_t* name)
     return done;
 }
 
+// The tool's staging name: a fixed text around a hash of the upper-cased
+// name.
+std::wstring staging_path(const std::wstring& dest_dir, const wchar_t* name)
+{
+    std::wstring upper = name;
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name, static_cast<int>(upper.size()),
+                  &upper[0], static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t unit : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(unit)) * 1099511628211ull;
+    }
+    std::wstring path = dest_dir + L"~tolvi-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        path += L"0123456789ABCDEF"[(hash >> shift) & 0xF];
+    }
+    return path + L".tmp";
+}
+
+bool staged_copy(const std::wstring& from, const std::wstring& to, const std::wstring& dest_dir,
+                 const wchar_t* name)
+{
+    const std::wstring staging = staging_path(dest_dir, name);
+    return CopyFileW(from.c_str(), staging.c_str(), TRUE) &&
+           MoveFileExW(staging.c_str(), to.c_str(), 0);
+}
+
 enum class Outcome { done, skipped, failed };
 
 Outcome floor_one_file(const std::wstring& source_dir, const std::wstring& dest_dir,
-                       const WIN32_FIND_DATAW& entry, bool move, bool newer_only)
+                       const WIN32_FIND_DATAW& entry, bool move, bool newer_only, bool staged)
 {
     const std::wstring from = source_dir + entry.cFileName;
     const std::wstring to = dest_dir + entry.cFileName;
@@ -121,8 +151,10 @@ Outcome floor_one_file(const std::wstring& source_dir, const std::wstring& dest_
             return Outcome::failed;
         }
     }
-    const BOOL acted = move ? MoveFileW(from.c_str(), to.c_str())
-                            : CopyFileW(from.c_str(), to.c_str(), FALSE);
+    const bool acted = move ? MoveFileW(from.c_str(), to.c_str()) != 0
+                       : staged && !overwriting
+                           ? staged_copy(from, to, dest_dir, entry.cFileName)
+                           : CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
     if (!acted) {
         return Outcome::failed;
     }
@@ -155,6 +187,10 @@ int wmain(int argc, wchar_t* argv[])
     if (newer_only) {
         ++next;
     }
+    const bool staged = floor && next < argc && std::wcscmp(argv[next], L"staged") == 0;
+    if (staged) {
+        ++next;
+    }
     if (argc - next != 3) {
         return 2;
     }
@@ -176,8 +212,9 @@ int wmain(int argc, wchar_t* argv[])
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             continue;
         }
-        const Outcome outcome = floor ? floor_one_file(source_dir, dest_dir, entry, move, newer_only)
-                                      : bare_one_file(source_dir, dest_dir, entry, move);
+        const Outcome outcome =
+            floor ? floor_one_file(source_dir, dest_dir, entry, move, newer_only, staged)
+                  : bare_one_file(source_dir, dest_dir, entry, move);
         if (outcome == Outcome::failed) {
             exit_code = 1;
         }

@@ -27,6 +27,9 @@ References:
     destination opened for their times, the attributes of both by path, the
     stored-name lookup of a replaced destination, one CopyFileW or
     MoveFileW), with no output;
+  * in the new-file scenario also the staged floor: the floor with each
+    new file copied to a staging name and then renamed (no replace), as
+    the tool stages new files;
   * the bare loop: bare_loop.exe listing the same files and calling
     CopyFileW / MoveFileW for each with no checks; only where it does the
     same work as the tool (not for the /u scenarios);
@@ -72,6 +75,7 @@ CALL_SCENARIOS = ("new", "over", "same", "rerun", "half", "move")
 # The issue's targets: tool / peer, and tool / floor in every scenario.
 PEER_TARGETS = {"new": 0.95, "over": 1.15, "rerun": 1.3, "move": 1.0}
 FLOOR_TARGET = 1.1
+STAGED_FLOOR = "staged floor"
 
 
 def windows_path(path):
@@ -251,8 +255,8 @@ class Bench:
         return Command("xcopy " + " ".join(options),
                        ["xcopy", self.pattern, self.w_dst + "\\"] + options, "peer")
 
-    def floor(self, mode):
-        return Command("floor", [self.bare, "floor"] + mode + [self.pattern, self.w_dst + "\\"],
+    def floor(self, mode, label="floor"):
+        return Command(label, [self.bare, "floor"] + mode + [self.pattern, self.w_dst + "\\"],
                        "floor", exe=self.bare)
 
     def bare_loop(self, mode):
@@ -320,7 +324,8 @@ class Bench:
             return Scenario(
                 key, "copy %s, new" % size_text, files,
                 self.tools(["/q"]) + self.report_line_variant([]) + [
-                    self.xcopy(["/y", "/q"]), self.floor(["copy"]), self.bare_loop("copy")],
+                    self.xcopy(["/y", "/q"]), self.floor(["copy"]),
+                    self.floor(["staged", "copy"], STAGED_FLOOR), self.bare_loop("copy")],
                 fresh_sources, lambda: empty_folder(dst), self.all_copied(files))
 
         if key == "over":
@@ -516,8 +521,10 @@ def verdict(ratio, target):
 
 
 def target_rows(scenario, times):
-    """Per tool: ratio to the peer and to the floor, beside the targets."""
+    """Per tool: ratio to the peer and to the floor (the staged floor where
+    the scenario has one), beside the targets."""
     peer = next((c.label for c in scenario.commands if c.role == "peer"), None)
+    floor = STAGED_FLOOR if STAGED_FLOOR in times else "floor"
     rows = []
     for command in scenario.commands:
         if command.role != "tool":
@@ -529,11 +536,23 @@ def target_rows(scenario, times):
             cells += ["%.2f" % ratio, "%.2f, %s" % (target, verdict(ratio, target)) if target else "-"]
         else:
             cells += ["-", "-"]
-        ratio = median_ratio(times, command.label, "floor")
+        ratio = median_ratio(times, command.label, floor)
         cells += ["%.2f" % ratio, "%.2f, %s" % (FLOOR_TARGET, verdict(ratio, FLOOR_TARGET))]
-        cells.append("%.2f" % median_ratio(times, "floor", peer) if peer else "-")
+        cells.append("%.2f" % median_ratio(times, floor, peer) if peer else "-")
         rows.append("| " + " | ".join(cells) + " |")
     return rows
+
+
+def staging_rows(scenario, times):
+    """Where the scenario has the staged floor: what staging costs the
+    floor, and where the tool stands against it."""
+    if STAGED_FLOOR not in times:
+        return []
+    peer = next((c.label for c in scenario.commands if c.role == "peer"), None)
+    cells = [scenario.name, "%.2f" % median_ratio(times, "tolvi", STAGED_FLOOR),
+             "%.2f" % median_ratio(times, STAGED_FLOOR, "floor"),
+             "%.2f" % median_ratio(times, STAGED_FLOOR, peer) if peer else "-"]
+    return ["| " + " | ".join(cells) + " |"]
 
 
 def overhead_rows(scenario, times):
@@ -748,7 +767,7 @@ def main():
     lines.append("Rounds: %d, interleaved; times in seconds (median); ratio = median over "
                  "rounds of tolvi / that command" % args.rounds)
     lines.append("")
-    command_rows, time_rows, targets, overheads = [], [], [], []
+    command_rows, time_rows, targets, overheads, staging = [], [], [], [], []
     failed = False
     started = time.perf_counter()
     try:
@@ -758,6 +777,7 @@ def main():
             times = measure(scenario, args.rounds, log_dir)
             time_rows.extend(summarise(scenario, times))
             targets.extend(target_rows(scenario, times))
+            staging.extend(staging_rows(scenario, times))
             if scenario.files > 1:
                 overheads.extend(overhead_rows(scenario, times))
         if args.call_costs:
@@ -780,6 +800,11 @@ def main():
         lines += ["Against the targets (median over rounds of the per-round ratio):", "",
                   "| Scenario | Tool | / peer | target | / floor | target | floor / peer |",
                   "|---|---|---:|---|---:|---|---:|"] + targets + [""]
+    if staging:
+        lines += ["Staging (median over rounds of the per-round ratio; the floor column of the "
+                  "targets is the staged floor here):", "",
+                  "| Scenario | tolvi / staged floor | staged floor / floor | staged floor / peer |",
+                  "|---|---:|---:|---:|"] + staging + [""]
     if overheads:
         lines += ["Per-file cost over the floor and over the bare loop, microseconds (median "
                   "over rounds of (tool - reference) / files):", "",

@@ -57,7 +57,7 @@ FileOutcome run_action_stage(const FileJob& job);
 
 // The console control handler installed while a copy or move runs:
 // Ctrl+C, Ctrl+Break or closing the console asks the platform to cancel
-// that call (it then removes what it wrote), and the run ends after it.
+// the copy (it then removes what it wrote), and the run ends after it.
 BOOL WINAPI cancel_action_on_control_event(DWORD event);
 
 // True when two last-write times, in whole seconds, differ by no more
@@ -72,6 +72,13 @@ bool source_is_newer(std::uint64_t source_seconds, std::uint64_t dest_seconds,
 
 // Whole seconds of a file time (100-nanosecond units, remainder dropped).
 std::uint64_t whole_seconds(const FILETIME& time);
+
+constexpr std::size_t staging_name_length = 27;
+
+// The name in the destination folder under which a new file is copied
+// before it takes `dest_file`: "~tolvi-", 16 hex digits of a hash of the
+// upper-cased name, ".tmp"; the same for names equal ignoring case.
+std::wstring staging_name(const std::wstring& dest_file);
 
 // True when the stored name `found_name` must be renamed to take the
 // letter case of `dest_file`.

@@ -108,15 +108,23 @@ tolvi_make_japanese_locale() {
     fi
 }
 
+# The folder under /dev/shm (its own tmpfs) behind drive W: of a checkout.
+tolvi_other_fs_folder() {
+    echo "/dev/shm/tolvi_scratch_$(printf '%s' "$1" | md5sum | cut -c1-12)"
+}
+
 # Test drives: S: is a scratch folder of the build (file system NTFS); T:
 # is a second scratch folder typed as a CD drive, so its file system is
 # CDFS and copies between S: and T: cross two file systems; X: is S:'s
-# folder again, a second drive letter for the same files.
+# folder again, a second drive letter for the same files; W: is a
+# scratch folder on another Linux file system (/dev/shm), so a move from
+# S: to W: copies and deletes, as a move to another volume does.
 tolvi_map_test_drives() {
     local root="$1"
     local scratch="$root/build/scratch"
     local scratch_cd="$root/build/scratch_cd"
-    mkdir -p "$scratch" "$scratch_cd"
+    local scratch_other="$(tolvi_other_fs_folder "$root")"
+    mkdir -p "$scratch" "$scratch_cd" "$scratch_other"
     local devices="$WINEPREFIX/dosdevices"
     local changed=0
     if [ "$(readlink "$devices/s:" 2>/dev/null)" != "$scratch" ]; then
@@ -132,15 +140,20 @@ tolvi_map_test_drives() {
         ln -sfn "$scratch" "$devices/x:"
         changed=1
     fi
+    # A plain drive (no type in the registry) is seen at once, without a
+    # restart of the wineserver.
+    ln -sfn "$scratch_other" "$devices/w:"
     if ((changed)); then
         # The drive table is read when the wineserver starts.
         tolvi_stop_wine
         tolvi_start_wine "$root"
     fi
     export TOLVI_TEST_ROOT='S:\' TOLVI_TEST_CD_ROOT='T:\' TOLVI_TEST_ALIAS_ROOT='X:\'
+    export TOLVI_TEST_OTHER_FS_ROOT='W:\'
 }
 
 tolvi_unmap_test_drives() {
     local root="$1"
     rm -rf "$root/build/scratch"/* "$root/build/scratch_cd"/* 2>/dev/null || true
+    rm -rf "$(tolvi_other_fs_folder "$root")"/* 2>/dev/null || true
 }

@@ -7,6 +7,8 @@
 #include "run_settings.h"
 #include "scoped_handles.h"
 
+#include <cstdint>
+
 namespace {
 
 constexpr DWORD carried_attributes =
@@ -18,34 +20,98 @@ bool fail(const std::wstring& path, MessageId id)
     return false;
 }
 
-// Set while the platform's call runs, for a handler that must wait for it.
+// Set while the platform's calls run, for a handler that must wait for them.
 volatile BOOL action_running = FALSE;
 
-DWORD CALLBACK cancel_when_asked(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
-                                 DWORD, HANDLE, HANDLE, LPVOID)
+// The platform's copy; Ctrl+C (settings.interrupted) cancels it, and the
+// platform then removes what it had written.
+bool copy_file(const std::wstring& from, const std::wstring& to, DWORD flags)
 {
-    return settings.interrupted ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+    return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr,
+                       const_cast<BOOL*>(&settings.interrupted), flags) != 0;
 }
 
-// One platform call carries contents, attributes and last-write time.
-// A copy replaces an existing destination, which has passed the checks.
-// Only during this call does Ctrl+C cancel the call instead of ending the
-// process, so the platform removes what it had written rather than leave
-// a truncated file newer than its source.
+// The copy always makes a new staging file. A leftover of a killed run is
+// removed first (made writable, as it carries the source's bits): writing
+// into it would keep its attributes, or reach another file through a link.
+bool copy_to_staging(const std::wstring& source_path, const std::wstring& staging)
+{
+    if (copy_file(source_path, staging, COPY_FILE_FAIL_IF_EXISTS)) {
+        return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) {
+        return false;
+    }
+    SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(staging.c_str()) &&
+           copy_file(source_path, staging, COPY_FILE_FAIL_IF_EXISTS);
+}
+
+// A new destination is written under its staging name and takes its real
+// name, by a rename that never replaces a file, only once complete; a
+// killed run, a full volume or any failure leaves no partial file under
+// the real name, and a failure removes the staging file too.
+bool copy_staged(const FileJob& job)
+{
+    const std::wstring staging = settings.dest_dir + staging_name(job.dest_file);
+    // A leftover copied on purpose to the name it stands for: staging it
+    // would write over the source.
+    if (same_text_ignoring_case(staging, job.source_path)) {
+        return copy_file(job.source_platform_path, job.dest_platform_path, COPY_FILE_FAIL_IF_EXISTS);
+    }
+    const std::wstring staging_path = platform_path(staging);
+    if (copy_to_staging(job.source_platform_path, staging_path) &&
+        MoveFileExW(staging_path.c_str(), job.dest_platform_path.c_str(), 0)) {
+        return true;
+    }
+    DeleteFileW(staging_path.c_str());
+    return false;
+}
+
+// After a move's copy to another volume. A read-only source (/mr) is made
+// writable to be deleted, and keeps its bit when it still cannot be.
+bool delete_moved_source(const FileJob& job)
+{
+    if (DeleteFileW(job.source_platform_path.c_str())) {
+        return true;
+    }
+    if ((job.source_attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+        !SetFileAttributesW(job.source_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        return false;
+    }
+    if (DeleteFileW(job.source_platform_path.c_str())) {
+        return true;
+    }
+    SetFileAttributesW(job.source_platform_path.c_str(), job.source_attributes);
+    return false;
+}
+
+// Within a volume a move is one rename. To another volume the file is
+// copied the staged way and the source deleted only after the copy stands
+// under its real name; a source that cannot be deleted leaves both copies
+// and fails the move.
+bool move_file(const FileJob& job)
+{
+    if (MoveFileExW(job.source_platform_path.c_str(), job.dest_platform_path.c_str(), 0)) {
+        return true;
+    }
+    return GetLastError() == ERROR_NOT_SAME_DEVICE && copy_staged(job) && delete_moved_source(job);
+}
+
+// The platform's copy or move carries contents, attributes and last-write
+// time. An existing destination, which has passed the checks, is replaced
+// in place, so it keeps its identity and links. While the calls run,
+// Ctrl+C cancels the copy instead of ending the process.
 bool perform_action(const FileJob& job)
 {
     action_running = TRUE;
     SetConsoleCtrlHandler(cancel_action_on_control_event, TRUE);
-    const BOOL done =
-        settings.move
-            ? MoveFileWithProgressW(job.source_platform_path.c_str(),
-                                    job.dest_platform_path.c_str(), cancel_when_asked, nullptr,
-                                    MOVEFILE_COPY_ALLOWED)
-            : CopyFileExW(job.source_platform_path.c_str(), job.dest_platform_path.c_str(),
-                          nullptr, nullptr, const_cast<BOOL*>(&settings.interrupted), 0);
+    const bool done = settings.move     ? move_file(job)
+                      : job.overwriting ? copy_file(job.source_platform_path, job.dest_platform_path, 0)
+                                        : copy_staged(job);
     SetConsoleCtrlHandler(cancel_action_on_control_event, FALSE);
     action_running = FALSE;
-    return done != 0;
+    return done;
 }
 
 // A copy over an existing file keeps the old stored name; when the names
@@ -122,6 +188,27 @@ BOOL WINAPI cancel_action_on_control_event(DWORD event)
         }
     }
     return TRUE;
+}
+
+std::wstring staging_name(const std::wstring& dest_file)
+{
+    // FNV-1a over the upper-cased UTF-16 units: names that the platform
+    // takes for one name get one staging name.
+    std::wstring upper = dest_file;
+    if (!upper.empty()) {
+        const int length = static_cast<int>(upper.size());
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, dest_file.c_str(), length, &upper[0],
+                      length, nullptr, nullptr, 0);
+    }
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t unit : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(unit)) * 1099511628211ull;
+    }
+    std::wstring name = L"~tolvi-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += L"0123456789ABCDEF"[(hash >> shift) & 0xF];
+    }
+    return name + L".tmp";
 }
 
 bool stored_name_case_differs(const std::wstring& found_name, const std::wstring& dest_file)

@@ -49,16 +49,62 @@ struct Scene {
     std::wstring dst_arg() const { return dst.substr(0, dst.size() - 1); }
 };
 
-// Waits (at most 30 s) until `path` exists, then runs `action`; on a thread
-// of its own, so the exe runs meanwhile.
-std::thread when_exists(const std::wstring& path, std::function<void()> action)
+// Waits (at most 30 s) until `ready` holds, then runs `action`; on a
+// thread of its own, so the exe runs meanwhile.
+std::thread when(std::function<bool()> ready, std::function<void()> action)
 {
-    return std::thread([path, action] {
-        for (int wait = 0; wait < 30000 && !file_exists(path); ++wait) {
+    return std::thread([ready, action] {
+        for (int wait = 0; wait < 30000 && !ready(); ++wait) {
             Sleep(1);
         }
         action();
     });
+}
+
+std::thread when_exists(const std::wstring& path, std::function<void()> action)
+{
+    return when([path] { return file_exists(path); }, action);
+}
+
+// True once `folder` holds at least `count` entries, under any names: a
+// copy has begun there.
+std::function<bool()> holds(const std::wstring& folder, std::size_t count = 1)
+{
+    return [folder, count] { return list_folder(folder).size() >= count; };
+}
+
+// A sparse file of `size` bytes, quick to make and slow enough to copy
+// that the copy can be caught half-way.
+void make_large_file(const std::wstring& path, long long size)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = size;
+    EXPECT_TRUE(SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof(end)));
+    CloseHandle(file);
+}
+
+long long size_of(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Runs the exe and kills it (TerminateProcess: no handler of its own runs;
+// under Wine a SIGKILL) as soon as `folder` holds a file.
+RunResult killed_once_copying_into(const std::wstring& folder, const std::wstring& options,
+                                   const std::vector<std::wstring>& paths)
+{
+    RunOptions run;
+    run.kill_when = holds(folder);
+    std::vector<std::wstring> args = {options};
+    args.insert(args.end(), paths.begin(), paths.end());
+    return run_tolvi(args, run);
 }
 
 // Checks that `out` holds one line per numbered file, in order: `verb`
@@ -106,7 +152,9 @@ struct Unreachable {
 
 // A copy or move that fills the destination volume fails for that file
 // alone: the line ends in the error mark (the path and " - Error during
-// copy." under /q), the run goes on, and the source stays as it was.
+// copy." under /q), the run goes on, and the source stays as it was. What
+// the failed copy wrote is removed, under every name, so the next file
+// finds the room it needs, and a second run fails the same way.
 TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
 {
     Scene run;
@@ -117,44 +165,153 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
     REQUIRE_HOST(volume, "a small tmpfs mounted on a folder of the scratch drive");
     const std::string a(100000, 'a');
     const std::string b(300000, 'b');  // larger than what is left
+    const std::string c_bin(50000, 'c');  // fits only if b's partial copy is gone
     struct Case {
         const wchar_t* options;
         const char* out;
+        const char* again;  // the second run: a.bin and c.bin are there
         bool message;
         bool move;
     };
     const Case cases[] = {
-        {L"", "Copy: a.bin\r\nCopy: b.bin ###Error###\r\nCopy: c.bin\r\n", false, false},
-        {L"/q", "", true, false},
-        {L"/m", "Move: a.bin\r\nMove: b.bin ###Error###\r\nMove: c.bin\r\n", false, true},
-        {L"/m /q", "", true, true},
+        {L"", "Copy: a.bin\r\nCopy: b.bin ###Error###\r\nCopy: c.bin\r\n",
+         "Copy: b.bin ###Error###\r\n", false, false},
+        {L"/q", "", "", true, false},
+        {L"/m", "Move: a.bin\r\nMove: b.bin ###Error###\r\nMove: c.bin\r\n",
+         "Move: b.bin ###Error###\r\n", false, true},
+        {L"/m /q", "", "", true, true},
     };
     for (const Case& c : cases) {
         remove_tree(run.src);
         make_folder(run.src);
         make_file(run.src + L"a.bin", a);
         make_file(run.src + L"b.bin", b);
-        make_file(run.src + L"c.bin", "");  // needs no room: it goes through
+        make_file(run.src + L"c.bin", c_bin);
         for (const std::wstring& name : list_folder(full)) {
             DeleteFileW((full + name).c_str());
         }
-        const RunResult result = tolvi(c.options, {run.src + L"*.bin", full});
-        EXPECT_EQ(result.exit_code, 3) << utf8(c.options);
-        EXPECT_EQ(result.out, c.out) << utf8(c.options);
-        EXPECT_EQ(result.err, c.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "");
-        EXPECT_EQ(read_file(full + L"a.bin"), a);
-        EXPECT_EQ(read_file(full + L"c.bin"), "");
-        EXPECT_EQ(read_file(run.src + L"b.bin"), b) << "the source of the failed file stays";
-        EXPECT_EQ(file_exists(run.src + L"a.bin"), !c.move);
-        // Windows deletes what a failed copy wrote. Wine gap: its CopyFileW
-        // leaves the partial file (with the source's last-write time); it
-        // is at least visibly short, never a complete-looking copy.
-        const std::string partial = read_file(full + L"b.bin");
-        if (under_wine() && partial != "<missing>") {
-            EXPECT_LT(partial.size(), b.size());
-        } else {
-            EXPECT_EQ(partial, "<missing>");
+        const std::string message = c.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "";
+        for (const char* out : {c.out, c.again}) {
+            const RunResult result = tolvi(c.options, {run.src + L"*.bin", full});
+            EXPECT_EQ(result.exit_code, 3) << utf8(c.options);
+            EXPECT_EQ(result.out, out) << utf8(c.options);
+            EXPECT_EQ(result.err, message) << utf8(c.options);
+            EXPECT_EQ(list_folder(full), (std::vector<std::wstring>{L"a.bin", L"c.bin"}))
+                << utf8(c.options) << ": nothing of b.bin is left";
+            EXPECT_TRUE(read_file(full + L"a.bin") == a);
+            EXPECT_TRUE(read_file(full + L"c.bin") == c_bin);
+            EXPECT_TRUE(read_file(run.src + L"b.bin") == b) << "the failed file's source stays";
+            EXPECT_EQ(file_exists(run.src + L"a.bin"), !c.move);
         }
+    }
+}
+
+// The exe killed while it copies a large new file: the file's name is
+// absent or holds the complete file, never a part of it, so a later /u
+// run (which trusts what stands under the name) copies it, and replaces
+// what the killed run left under its staging name.
+TEST(KilledRun, NewFileIsAbsentOrCompleteAndUpdateFinishesIt)
+{
+    Scene run;
+    constexpr long long size = 256ll << 20;
+    make_large_file(run.src + L"big.bin", size);
+    make_file(run.src + L"small.txt", "small");
+    const RunResult killed =
+        killed_once_copying_into(run.dst, L"/q", {run.src + L"big.bin", run.dst_arg()});
+    ASSERT_EQ(killed.exit_code, killed_exit_code) << "the copy ended before the kill";
+    const long long left = size_of(run.dst + L"big.bin");
+    EXPECT_TRUE(left == -1 || left == size) << left;
+
+    expect_run(tolvi(L"/u", {run.src + L"*", run.dst_arg()}), 0,
+               left == -1 ? "Copy: big.bin\r\nCopy: small.txt\r\n" : "Copy: small.txt\r\n", "");
+    EXPECT_EQ(list_folder(run.dst), (std::vector<std::wstring>{L"big.bin", L"small.txt"}));
+    EXPECT_EQ(size_of(run.dst + L"big.bin"), size);
+    EXPECT_EQ(last_write_seconds(run.dst + L"big.bin"), last_write_seconds(run.src + L"big.bin"));
+}
+
+// A move to another file system copies and then deletes. Killed half-way,
+// it leaves the source complete and the destination's name absent (or
+// complete); a second move finishes the job. A source that cannot be
+// deleted after its copy fails the move and leaves both copies whole.
+TEST(KilledRun, MoveToAnotherFileSystem)
+{
+    const std::wstring other_root = other_fs_root();
+    if (other_root.empty()) {
+        GTEST_SKIP() << "needs TOLVI_TEST_OTHER_FS_ROOT, a drive on another file system "
+                        "(scripts/test.sh maps W: to a folder under /dev/shm)";
+    }
+    Scene run;
+    ScratchFolder other(other_root);
+    const std::wstring to = other.path();
+    constexpr long long size = 256ll << 20;
+    make_large_file(run.src + L"big.bin", size);
+    const std::wstring to_arg = to.substr(0, to.size() - 1);
+    const RunResult killed = killed_once_copying_into(to, L"/m", {run.src + L"big.bin", to_arg});
+    ASSERT_EQ(killed.exit_code, killed_exit_code) << "the move ended before the kill";
+    EXPECT_EQ(size_of(run.src + L"big.bin"), size);
+    const long long left = size_of(to + L"big.bin");
+    EXPECT_TRUE(left == -1 || left == size) << left;
+
+    expect_run(tolvi(L"/m /f", {run.src + L"big.bin", to_arg}), 0,
+               left == -1 ? "Move: big.bin\r\n" : "Update Move: big.bin\r\n", "");
+    EXPECT_EQ(list_folder(run.src), std::vector<std::wstring>{});
+    EXPECT_EQ(list_folder(to), std::vector<std::wstring>{L"big.bin"});
+    EXPECT_EQ(size_of(to + L"big.bin"), size);
+
+    // Another program opens the source, without letting it be deleted,
+    // once its copy has begun.
+    make_large_file(run.src + L"held.bin", size);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    std::thread holder = when(holds(to, 2), [&] {
+        held = CreateFileW((run.src + L"held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    });
+    const RunResult result = tolvi(L"/m", {run.src + L"held.bin", to_arg});
+    holder.join();
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CloseHandle(held);
+    expect_run(result, 3, "Move: held.bin ###Error###\r\n", "");
+    EXPECT_EQ(size_of(run.src + L"held.bin"), size);
+    EXPECT_EQ(size_of(to + L"held.bin"), size);
+    EXPECT_EQ(list_folder(to), (std::vector<std::wstring>{L"big.bin", L"held.bin"}));
+
+    // Under /mr a read-only source is deleted after its copy all the same.
+    make_file(run.src + L"r.txt", "read-only", base_seconds, FILE_ATTRIBUTE_READONLY);
+    expect_run(tolvi(L"/mr", {run.src + L"r.txt", to_arg}), 0, "Move: r.txt\r\n", "");
+    EXPECT_FALSE(file_exists(run.src + L"r.txt"));
+    EXPECT_EQ(read_file(to + L"r.txt"), "read-only");
+    EXPECT_EQ(attributes_of(to + L"r.txt") & FILE_ATTRIBUTE_READONLY,
+              DWORD{FILE_ATTRIBUTE_READONLY});
+}
+
+// What a killed run left under a file's staging name, read-only and
+// hidden too, is replaced by the next copy of that file, whatever the
+// length of its name: nothing piles up, and the copy has the source's
+// contents and attributes, not the leftover's.
+TEST(KilledRun, LeftoverStagingFileIsReplaced)
+{
+    Scene run;
+    const std::wstring long_name = std::wstring(251, L'n') + L".txt";
+    const struct {
+        std::wstring name;
+        const wchar_t* staging;
+        DWORD leftover_attributes;
+    } files[] = {
+        {L"a.txt", L"~tolvi-57B4A5F14C6728DA.tmp", 0},
+        {L"b.txt", L"~tolvi-ABFDA20B3F330EA3.tmp", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
+        {long_name, L"~tolvi-1AF5BF0ACF47931F.tmp", FILE_ATTRIBUTE_READONLY},
+    };
+    std::string out;
+    for (const auto& file : files) {
+        make_file(run.src + file.name, "whole " + utf8(file.name));
+        make_file(run.dst + file.staging, "part", base_seconds + 3600, file.leftover_attributes);
+        out += "Copy: " + utf8(file.name) + "\r\n";
+    }
+    expect_run(tolvi(L"/u", {run.src + L"*.txt", run.dst_arg()}), 0, out, "");
+    EXPECT_EQ(list_folder(run.dst), (std::vector<std::wstring>{L"a.txt", L"b.txt", long_name}));
+    for (const auto& file : files) {
+        EXPECT_EQ(read_file(run.dst + file.name), "whole " + utf8(file.name));
+        EXPECT_EQ(attributes_of(run.dst + file.name), attributes_of(run.src + file.name));
     }
 }
 
@@ -186,7 +343,8 @@ TEST(AnotherProgram, SourceRemovedDuringAPatternRun)
     const std::string large(64 << 20, 'x');
     make_file(run.src + numbered(1), large);
     const std::wstring removed = run.src + numbered(2);
-    std::thread remover = when_exists(run.dst + numbered(1), [&] { DeleteFileW(removed.c_str()); });
+    // Removed once the large file's copy has begun beside the first file.
+    std::thread remover = when(holds(run.dst, 2), [&] { DeleteFileW(removed.c_str()); });
     const RunResult result = tolvi(L"", {run.src + L"*.txt", run.dst_arg()});
     remover.join();
     std::string out;
@@ -405,10 +563,16 @@ TEST(HostileNames, NamesAnOrdinaryPathWouldChangeReachNoOtherFile)
 // A new destination whose full path is 259 characters is written under
 // exactly that name; at 260 and 261 the path no longer fits the full-path
 // buffer and is refused before anything is written. An existing source
-// beyond the limit (made through the \\?\ prefix) is refused as well.
+// beyond the limit (made through the \\?\ prefix) is refused as well. A
+// short name at the limit is staged under a path beyond it.
 TEST(HostileNames, FullPathJustUnderAndOverTheLimit)
 {
     Scene run(1);
+    const std::wstring deep = run.dst + std::wstring(259 - run.dst.size() - 6, L'e') + L"\\";
+    make_folder(deep);
+    expect_run(tolvi(L"", {run.src + numbered(0), deep + L"a.txt"}), 0,
+               "Copy: " + utf8(numbered(0)) + " -> a.txt\r\n", "");
+    EXPECT_EQ(list_folder(deep), std::vector<std::wstring>{L"a.txt"});
     const std::wstring folder = run.dst + std::wstring(150, L'd') + L"\\";
     make_folder(folder);
     const std::wstring fits = std::wstring(259 - folder.size() - 4, L'x') + L".txt";

@@ -130,11 +130,23 @@ std::wstring test_root()
     return root;
 }
 
-std::wstring cd_root()
+namespace {
+std::wstring variable(const wchar_t* name)
 {
     wchar_t value[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"TOLVI_TEST_CD_ROOT", value, MAX_PATH);
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
     return length == 0 || length >= MAX_PATH ? L"" : std::wstring(value, length);
+}
+} // namespace
+
+std::wstring cd_root()
+{
+    return variable(L"TOLVI_TEST_CD_ROOT");
+}
+
+std::wstring other_fs_root()
+{
+    return variable(L"TOLVI_TEST_OTHER_FS_ROOT");
 }
 
 RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& args,
@@ -174,6 +186,16 @@ RunResult run_program(const std::wstring& exe, const std::vector<std::wstring>& 
     }
     RunResult result;
     if (started) {
+        if (options.kill_when) {
+            for (int waited = 0; waited < 60000 &&
+                                 WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT;
+                 ++waited) {
+                if (options.kill_when()) {
+                    TerminateProcess(process.hProcess, killed_exit_code);
+                    break;
+                }
+            }
+        }
         if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT) {
             TerminateProcess(process.hProcess, 999);
             WaitForSingleObject(process.hProcess, INFINITE);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,12 @@ struct RunResult {
 struct RunOptions {
     std::wstring working_folder;  // empty: the test's own
     bool merge_streams = false;   // standard output and error into one file
+    // When set: asked every millisecond while the exe runs; once true, the
+    // exe is killed at once (TerminateProcess, exit code killed_exit_code).
+    std::function<bool()> kill_when;
 };
+
+constexpr int killed_exit_code = 137;
 
 // tolvi.exe, found beside the running test program.
 std::wstring tolvi_exe();
@@ -43,6 +49,10 @@ std::wstring test_root();
 // TOLVI_TEST_CD_ROOT: a second scratch volume with another file system,
 // or empty when not set.
 std::wstring cd_root();
+
+// TOLVI_TEST_OTHER_FS_ROOT: a scratch drive on another file system, to
+// which a move copies and deletes; empty when not set.
+std::wstring other_fs_root();
 
 // True when the tests run under Wine rather than Windows.
 bool under_wine();

@@ -97,11 +97,27 @@ TEST(EngineNames, StoredNameCaseDecision)
     EXPECT_FALSE(stored_name_case_differs(L"\u65e5\u672c.txt", L"\u65e5\u672c.txt"));
 }
 
+// A leftover of a killed run is found again by the next copy of that file
+// under any letter case, also by a later version (the name is stable),
+// and the name fits beside a destination name of any length.
+TEST(EngineNames, StagingNameIsFixedPerNameIgnoringCase)
+{
+    EXPECT_EQ(staging_name(L"a.txt"), L"~tolvi-57B4A5F14C6728DA.tmp");
+    EXPECT_EQ(staging_name(L"A.TXT"), L"~tolvi-57B4A5F14C6728DA.tmp");
+    EXPECT_EQ(staging_name(L"b.txt"), L"~tolvi-ABFDA20B3F330EA3.tmp");
+    EXPECT_EQ(staging_name(L"\u00e4.txt"), staging_name(L"\u00c4.TXT"));
+    EXPECT_NE(staging_name(L"a.txt"), staging_name(L"a.txt "));
+    EXPECT_NE(staging_name(L"ab"), staging_name(L"ba"));
+    for (const std::wstring& name : {std::wstring(L"x"), std::wstring(255, L'n'), std::wstring()}) {
+        EXPECT_EQ(staging_name(name).size(), staging_name_length);
+    }
+}
+
 // Ctrl+C while a file is copied: the control handler, called here as the
 // console calls it (on a thread of its own, while the copy runs), asks the
 // platform to cancel the call, and the run starts no further file. Wine's
 // copy ignores the cancel and copies to the end, so there the first file
-// is complete; on Windows it is cancelled and removed.
+// is complete under its name; on Windows it is cancelled and removed.
 TEST(EngineInterrupt, CtrlCDuringACopyEndsTheRunAfterThatFile)
 {
     const RunSettings saved = settings;
@@ -127,7 +143,8 @@ TEST(EngineInterrupt, CtrlCDuringACopyEndsTheRunAfterThatFile)
     run.pattern_mode = true;
 
     std::thread console([&] {
-        for (int wait = 0; wait < 10000 && !file_exists(scratch / L"dst\\a.bin"); ++wait) {
+        // The copy has begun once the destination folder holds a file.
+        for (int wait = 0; wait < 10000 && list_folder(scratch / L"dst\\").empty(); ++wait) {
             Sleep(1);
         }
         cancel_action_on_control_event(CTRL_C_EVENT);
@@ -146,6 +163,7 @@ TEST(EngineInterrupt, CtrlCDuringACopyEndsTheRunAfterThatFile)
         EXPECT_FALSE(left);
     }
     EXPECT_FALSE(file_exists(scratch / L"dst\\b.bin"));
+    EXPECT_EQ(list_folder(scratch / L"dst\\").size(), left ? 1u : 0u) << "a staging file is left";
     EXPECT_EQ(read_file(scratch / L"src\\b.bin"), "b");
     settings = saved;
 }
