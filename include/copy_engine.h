@@ -34,7 +34,7 @@ enum class FileOutcome {
 // dest_file as the options ask, and tells what became of the file.
 FileOutcome copy_one_file(const std::wstring& source_file, const std::wstring& dest_file);
 
-// Steps 3 and 4 of the decision, on the source's attribute bits in `job`
+// The source's checks after its attributes, on its bits in `job`
 // (as the platform reports them by path: for a symbolic link, the link's
 // own): the refusals under /m, then the open for its times, read into
 // `source`. Writes the refusal; true when the source may be used.

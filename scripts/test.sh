@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tolvi and runs every test (unit, end-to-end, console) under Wine,
 # in the Wine prefix $WINEPREFIX when set, else build/wineprefix; the test
-# drives S: and T: are mapped in that prefix. Works from a fresh Debian
+# drives (S:, T:, W:, X:) are mapped in that prefix. Works from a fresh Debian
 # machine: installs what is missing first.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

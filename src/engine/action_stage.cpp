@@ -72,17 +72,17 @@ bool copy_staged(const FileJob& job)
 // writable to be deleted, and keeps its bit when it still cannot be.
 bool delete_moved_source(const FileJob& job)
 {
-    if (DeleteFileW(job.source_platform_path.c_str())) {
+    const wchar_t* const source = job.source_platform_path.c_str();
+    const bool read_only = (job.source_attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (read_only) {
+        SetFileAttributesW(source, FILE_ATTRIBUTE_NORMAL);
+    }
+    if (DeleteFileW(source)) {
         return true;
     }
-    if ((job.source_attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
-        !SetFileAttributesW(job.source_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-        return false;
+    if (read_only) {
+        SetFileAttributesW(source, job.source_attributes);
     }
-    if (DeleteFileW(job.source_platform_path.c_str())) {
-        return true;
-    }
-    SetFileAttributesW(job.source_platform_path.c_str(), job.source_attributes);
     return false;
 }
 

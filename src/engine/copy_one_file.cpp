@@ -166,6 +166,27 @@ bool source_may_be_moved(const FileJob& job)
     return true;
 }
 
+// The listed names reach the files they name (an ordinary path drops a
+// trailing dot or blank and turns nul.txt into a device) and the source
+// exists. Fills the platform forms of both paths and the source's
+// attributes; false after a refusal.
+bool source_is_there(FileJob& job)
+{
+    if (!path_keeps_name(job.source_path, job.source_file)) {
+        return refuse(job.source_path, msg_file_not_found);
+    }
+    if (!path_keeps_name(job.dest_path, job.dest_file)) {
+        return refuse(job.dest_path, msg_file_name_invalid);
+    }
+    job.source_platform_path = platform_path(job.source_path);
+    job.dest_platform_path = platform_path(job.dest_path);
+    job.source_attributes = GetFileAttributesW(job.source_platform_path.c_str());
+    if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
+        return refuse(job.source_path, msg_file_not_found);
+    }
+    return true;
+}
+
 // New destination: /e skips it, /p asks first. True when it goes ahead.
 bool may_copy_new(const FileJob& job)
 {
@@ -271,26 +292,8 @@ FileOutcome copy_one_file(const std::wstring& source_file, const std::wstring& d
     job.source_path = settings.source_dir + source_file;
     job.dest_path = settings.dest_dir + dest_file;
 
-    // A listed name that the path would turn into another name or a
-    // device: acting on it would reach another file.
-    if (!path_keeps_name(job.source_path, source_file)) {
-        refuse(job.source_path, msg_file_not_found);
-        return FileOutcome::refused;
-    }
-    if (!path_keeps_name(job.dest_path, dest_file)) {
-        refuse(job.dest_path, msg_file_name_invalid);
-        return FileOutcome::refused;
-    }
-    job.source_platform_path = platform_path(job.source_path);
-    job.dest_platform_path = platform_path(job.dest_path);
-
-    job.source_attributes = GetFileAttributesW(job.source_platform_path.c_str());
-    if (job.source_attributes == INVALID_FILE_ATTRIBUTES) {
-        refuse(job.source_path, msg_file_not_found);
-        return FileOutcome::refused;
-    }
     FILE_BASIC_INFO source{};
-    if (!source_may_be_used(job, source)) {
+    if (!source_is_there(job) || !source_may_be_used(job, source)) {
         return not_done();
     }
     job.dest_attributes = GetFileAttributesW(job.dest_platform_path.c_str());
