@@ -313,6 +313,16 @@ TEST(KilledRun, LeftoverStagingFileIsReplaced)
         EXPECT_EQ(read_file(run.dst + file.name), "whole " + utf8(file.name));
         EXPECT_EQ(attributes_of(run.dst + file.name), attributes_of(run.src + file.name));
     }
+
+    // A leftover copied by hand, in its own folder, to the name it stands
+    // for is itself the staging file: it must be copied, not replaced.
+    const std::wstring leftover = run.dst + L"~tolvi-57B4A5F14C6728DA.tmp";
+    make_file(leftover, "rescued");
+    DeleteFileW((run.dst + L"a.txt").c_str());
+    expect_run(tolvi(L"", {leftover, run.dst + L"a.txt"}), 0,
+               "Copy: ~tolvi-57B4A5F14C6728DA.tmp -> a.txt\r\n", "");
+    EXPECT_EQ(read_file(leftover), "rescued");
+    EXPECT_EQ(read_file(run.dst + L"a.txt"), "rescued");
 }
 
 // Another program holds the middle file open without sharing: it is
