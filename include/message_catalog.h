@@ -37,6 +37,9 @@ enum MessageId : int {
     msg_count_copied_over,
     msg_open_error,
     msg_time_error,
+    msg_overwrite_not_asked,
+    msg_copy_not_asked,
+    msg_folder_unreadable,
     message_id_count
 };
 

@@ -70,6 +70,9 @@ const MessageCatalog message_catalog = {{
     {msg_count_copied_over, {L" 個のファイルを上書きコピーしました。", L" file(s) copied over."}},
     {msg_open_error, {L" - ファイルを開けませんでした。", L" - File was not able to open."}},
     {msg_time_error, {L" - ファイル日時設定でエラーが発生しました。", L" - Error during setting file date/time."}},
+    {msg_overwrite_not_asked, {L" - 上書きの確認ができませんでした。", L" - Overwrite question could not be asked."}},
+    {msg_copy_not_asked, {L" - コピーの確認ができませんでした。", L" - Copy question could not be asked."}},
+    {msg_folder_unreadable, {L" - フォルダを読み取れませんでした。", L" - Folder could not be read."}},
 }};
 
 std::wstring_view message_text(MessageId id)
