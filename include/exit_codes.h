@@ -15,5 +15,6 @@ constexpr int exit_not_all_done = 1;
 constexpr int exit_not_started = 2;
 // At least one file was refused or failed: a message was written for it,
 // or a question about it could not be asked (standard error is not a
-// console), or a single named source is hidden or system.
+// console), or a single named source is hidden or system; or the source
+// folder could not be listed, at the start or part-way.
 constexpr int exit_file_refused = 3;

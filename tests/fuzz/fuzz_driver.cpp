@@ -7,8 +7,8 @@
 // never lose or truncate a file, and end with exit code 2, one message and
 // nothing changed exactly when it ends with a parameter or resolution
 // message; with exit code 1 it writes no message but the one of a folder or
-// pattern with no file to copy; any other message, about a file, makes the
-// exit code 3.
+// pattern with no file to copy; any other message, about a file or the
+// source folder's listing, makes the exit code 3.
 //
 //   fuzz_driver <seed> <cases> [first case]   fuzz; exit code 1 on a finding
 //   fuzz_driver list <folder>                 walk a listing only (a memory
@@ -306,7 +306,8 @@ const char* const shared_messages[] = {"Same file was specified.", " - File was 
 const char* const engine_messages[] = {
     " - Read only file.", " - Write prohibited file.", " - Error during changing attributes.",
     " - Error during changing file name.", " - Error during delete.", " - Error during copy.",
-    " - File was not able to open.", " - Error during setting file date/time."};
+    " - File was not able to open.", " - Error during setting file date/time.",
+    " - Folder could not be read."};  // the last one: the run's listing of the source
 const char* const report_labels[] = {"Copy: ", "Move: ", "Update: ", "Update Move: ", "Overwrite: ",
                                      "Overwrite Move: ", "Downdate: ", "Downdate Move: "};
 
