@@ -1,7 +1,6 @@
 #include "command_line.h"
 
 #include "console_writer.h"
-#include "exit_codes.h"
 #include "message_catalog.h"
 #include "path_text.h"
 #include "run_settings.h"
@@ -187,10 +186,15 @@ bool record_missing(const std::wstring& arg, RunArguments& run)
         if (failed && is_in_unreadable_folder(full)) {
             return record_source_pattern(arg, false, run);
         }
-        if (is_pattern_in_existing_folder(arg, full)) {
-            settings.exit_code = exit_not_all_done;
+        if (!is_pattern_in_existing_folder(arg, full)) {
+            return refuse(arg, msg_file_or_folder_not_found);
         }
-        return refuse(arg, msg_file_or_folder_not_found);
+        // That folder has no such file tonight: said now, and the rest of
+        // the command line is still read and checked, so that a broken one
+        // is not taken for a run with nothing to do.
+        write_error(arg, msg_file_or_folder_not_found);
+        run.nothing_matched = true;
+        return record_source_pattern(arg, false, run);
     }
     if (run.pattern_mode) {
         return refuse_alone(msg_wildcard_dest_name);

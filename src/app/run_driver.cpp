@@ -311,6 +311,10 @@ int run_files(RunArguments& run)
     if (!prepare_folders(run)) {
         return exit_not_started;
     }
+    // Its message is written, and the command line is sound.
+    if (run.nothing_matched) {
+        return exit_not_all_done;
+    }
     const int exit_code = run.pattern_mode ? run_pattern(run, given_folder) : run_single_file(run);
     if (exit_code == exit_not_started) {
         return exit_code;
@@ -323,10 +327,7 @@ int run_command_line(int count, wchar_t* const* args)
 {
     RunArguments run;
     if (!parse_arguments(count, args, run)) {
-        // Only a pattern that matched nothing in its existing folder notes
-        // an exit code while the arguments are read; every other message
-        // there means the run never started.
-        return settings.exit_code != exit_all_done ? settings.exit_code : exit_not_started;
+        return exit_not_started;
     }
     return run_files(run);
 }
