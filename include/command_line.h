@@ -9,6 +9,10 @@ struct RunArguments {
     std::wstring source_name;   // file name, or pattern ("*" for a folder)
     std::wstring dest_name;     // destination file name, empty unless named
     bool pattern_mode = false;  // source is a folder or a pattern
+    // The source pattern matched no file in its existing folder: its
+    // message is written, and once the rest of the command line has passed
+    // its checks the run ends with nothing to do.
+    bool nothing_matched = false;
 };
 
 // Reads every argument left to right, checks the option combinations and

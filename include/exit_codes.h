@@ -11,9 +11,11 @@ constexpr int exit_all_done = 0;
 constexpr int exit_not_all_done = 1;
 // The run ended with its message before any file was handled, touching
 // nothing: an option, a name that cannot be used, a missing folder or
-// file, or a copy onto the same folder or file.
+// file, or a copy onto the same folder or file; so also when a pattern
+// that matched nothing (its message written first) comes with one of them.
 constexpr int exit_not_started = 2;
 // At least one file was refused or failed: a message was written for it,
 // or a question about it could not be asked (standard error is not a
-// console), or a single named source is hidden or system.
+// console), or a single named source is hidden or system; or the source
+// folder could not be listed, at the start or part-way.
 constexpr int exit_file_refused = 3;

@@ -113,6 +113,43 @@ tolvi_other_fs_folder() {
     echo "/dev/shm/tolvi_scratch_$(printf '%s' "$1" | md5sum | cut -c1-12)"
 }
 
+# The drive type of T: in the prefix's registry, as "TYPE DATA", or
+# nothing when it has none.
+tolvi_drive_type_of_t() {
+    /usr/lib/wine/wine64 reg query 'HKLM\Software\Wine\Drives' /v t: 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *[tT]: *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p' || true
+}
+
+# What the test drives take over in a prefix that is not the build's own:
+# each letter's link ("" when there was none) and T:'s drive type, put
+# back by tolvi_unmap_test_drives. The build's own prefix keeps the
+# mapping from run to run: mapping T: anew restarts the wineserver, which
+# costs seconds.
+declare -gA tolvi_saved_links=()
+tolvi_saved_t_type=""
+tolvi_saved_drives=0
+
+tolvi_save_test_drives() {
+    local root="$1"
+    local devices="$WINEPREFIX/dosdevices"
+    if ((tolvi_saved_drives)) || [ "$WINEPREFIX" -ef "$root/build/wineprefix" ]; then
+        return 0
+    fi
+    local letter
+    for letter in s t w x; do
+        if [ -L "$devices/$letter:" ]; then
+            tolvi_saved_links[$letter]="$(readlink "$devices/$letter:")"
+        elif [ -e "$devices/$letter:" ]; then
+            echo "$devices/$letter: is not a link; the test drives are not mapped over it" >&2
+            return 1
+        else
+            tolvi_saved_links[$letter]=""
+        fi
+    done
+    tolvi_saved_t_type="$(tolvi_drive_type_of_t)"
+    tolvi_saved_drives=1
+}
+
 # Test drives: S: is a scratch folder of the build (file system NTFS); T:
 # is a second scratch folder typed as a CD drive, so its file system is
 # CDFS and copies between S: and T: cross two file systems; X: is S:'s
@@ -121,6 +158,7 @@ tolvi_other_fs_folder() {
 # S: to W: copies and deletes, as a move to another volume does.
 tolvi_map_test_drives() {
     local root="$1"
+    tolvi_save_test_drives "$root"
     local scratch="$root/build/scratch"
     local scratch_cd="$root/build/scratch_cd"
     local scratch_other="$(tolvi_other_fs_folder "$root")"
@@ -152,8 +190,37 @@ tolvi_map_test_drives() {
     export TOLVI_TEST_OTHER_FS_ROOT='W:\'
 }
 
+# Empties the scratch folders and, in a prefix that is not the build's
+# own, puts back what the test drives took over.
 tolvi_unmap_test_drives() {
     local root="$1"
     rm -rf "$root/build/scratch"/* "$root/build/scratch_cd"/* 2>/dev/null || true
     rm -rf "$(tolvi_other_fs_folder "$root")"/* 2>/dev/null || true
+    if ((!tolvi_saved_drives)); then
+        return 0
+    fi
+    local devices="$WINEPREFIX/dosdevices"
+    local letter
+    for letter in "${!tolvi_saved_links[@]}"; do
+        rm -f "$devices/$letter:"
+        if [ -n "${tolvi_saved_links[$letter]}" ]; then
+            ln -s "${tolvi_saved_links[$letter]}" "$devices/$letter:"
+        fi
+    done
+    local key='HKLM\Software\Wine\Drives'
+    if [ -n "$tolvi_saved_t_type" ]; then
+        /usr/lib/wine/wine64 reg add "$key" /v t: /t "${tolvi_saved_t_type%% *}" \
+            /d "${tolvi_saved_t_type#* }" /f >/dev/null 2>&1 || true
+    else
+        /usr/lib/wine/wine64 reg delete "$key" /v t: /f >/dev/null 2>&1 || true
+    fi
+    tolvi_saved_drives=0
+}
+
+# Maps the test drives for the rest of this shell; when it exits, after a
+# failed test too, puts back what the prefix had and stops the wineserver.
+tolvi_map_test_drives_until_exit() {
+    local root="$1"
+    trap "tolvi_unmap_test_drives $(printf '%q' "$root"); tolvi_stop_wine" EXIT
+    tolvi_map_test_drives "$root"
 }

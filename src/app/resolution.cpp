@@ -1,10 +1,10 @@
 #include "command_line.h"
 
 #include "console_writer.h"
-#include "exit_codes.h"
 #include "message_catalog.h"
 #include "path_text.h"
 #include "run_settings.h"
+#include "scoped_handles.h"
 
 #include <io.h>
 
@@ -31,16 +31,16 @@ bool has_wildcard(const std::wstring& arg)
 }
 
 // Runs a search for `pattern`; true when anything matches. Fills
-// `first_is_folder` from the first match.
-bool search_matches(const std::wstring& pattern, bool& first_is_folder)
+// `first_is_folder` from the first match, and `failed` with whether the
+// search failed rather than matched nothing.
+bool search_matches(const std::wstring& pattern, bool& first_is_folder, bool& failed)
 {
-    _wfinddata64i32_t found{};
-    const intptr_t search = _wfindfirst64i32(pattern.c_str(), &found);
-    if (search == -1) {
+    const FileSearch search(pattern.c_str());
+    failed = search.failed();
+    if (!search.found()) {
         return false;
     }
-    first_is_folder = (found.attrib & _A_SUBDIR) != 0;
-    _findclose(search);
+    first_is_folder = (search.entry().attrib & _A_SUBDIR) != 0;
     return true;
 }
 
@@ -127,18 +127,38 @@ bool record_new_destination(const std::wstring& arg, RunArguments& run)
     return true;
 }
 
+// True when the folder part of the full path `full` is an existing
+// folder; fills `folder` with it.
+bool is_in_existing_folder(const std::wstring& full, std::wstring& folder)
+{
+    std::wstring name;
+    if (!split_full_path(full, folder, name)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // A pattern (wildcards in its name) whose folder exists: when it matches
 // nothing, that folder just had no such file this time, unlike a typo or a
 // missing folder.
 bool is_pattern_in_existing_folder(const std::wstring& arg, const std::wstring& full)
 {
     std::wstring folder;
-    std::wstring name;
-    if (!has_wildcard(arg) || !split_full_path(full, folder, name)) {
+    return has_wildcard(arg) && is_in_existing_folder(full, folder);
+}
+
+// The folder of `full` exists but its own listing fails too (one the user
+// may not list): a name searched there can neither match nor be missing.
+// A search that fails in a folder that lists fails on the name instead.
+bool is_in_unreadable_folder(const std::wstring& full)
+{
+    std::wstring folder;
+    if (!is_in_existing_folder(full, folder)) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const FileSearch contents((folder + L"*").c_str());
+    return !contents.found() && contents.failed();
 }
 
 // `arg` does not exist as typed: a pattern, a folder that only lists,
@@ -146,10 +166,12 @@ bool is_pattern_in_existing_folder(const std::wstring& arg, const std::wstring& 
 bool record_missing(const std::wstring& arg, RunArguments& run)
 {
     bool first_is_folder = false;
-    if (settings.source_dir.empty() && search_matches(arg, first_is_folder)) {
+    bool failed = false;
+    if (settings.source_dir.empty() && search_matches(arg, first_is_folder, failed)) {
         return record_source_pattern(arg, first_is_folder, run);
     }
-    if (search_matches(arg + L"\\*", first_is_folder)) {
+    bool ignored = false;
+    if (search_matches(arg + L"\\*", first_is_folder, ignored)) {
         return record_folder(arg, run);
     }
     if (settings.source_dir.empty()) {
@@ -160,10 +182,19 @@ bool record_missing(const std::wstring& arg, RunArguments& run)
         if (!make_full_path(arg, full)) {
             return refuse(arg, msg_name_invalid);
         }
-        if (is_pattern_in_existing_folder(arg, full)) {
-            settings.exit_code = exit_not_all_done;
+        // The run's listing then says that the folder could not be read.
+        if (failed && is_in_unreadable_folder(full)) {
+            return record_source_pattern(arg, false, run);
         }
-        return refuse(arg, msg_file_or_folder_not_found);
+        if (!is_pattern_in_existing_folder(arg, full)) {
+            return refuse(arg, msg_file_or_folder_not_found);
+        }
+        // That folder has no such file tonight: said now, and the rest of
+        // the command line is still read and checked, so that a broken one
+        // is not taken for a run with nothing to do.
+        write_error(arg, msg_file_or_folder_not_found);
+        run.nothing_matched = true;
+        return record_source_pattern(arg, false, run);
     }
     if (run.pattern_mode) {
         return refuse_alone(msg_wildcard_dest_name);

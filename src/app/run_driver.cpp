@@ -195,10 +195,14 @@ int run_single_file(RunArguments& run)
 // Returns the exit code. A folder or pattern that matched no file (only
 // folders, hidden files, or nothing) is written as not found, but nothing
 // went wrong: its folder exists, it just had nothing to copy this time.
-int run_pattern(const RunArguments& run)
+// A listing that fails, at its start or part-way (a network share that
+// drops), is written after `given_folder`, the source folder as the
+// arguments named it: the files it did not list were never looked at.
+int run_pattern(const RunArguments& run, const std::wstring& given_folder)
 {
     const std::wstring path = settings.source_dir + run.source_name;
     std::int32_t handled = 0;
+    bool unreadable = false;
     {
         FileSearch search(platform_path(path).c_str());
         for (bool more = search.found(); more; more = search.next()) {
@@ -218,8 +222,12 @@ int run_pattern(const RunArguments& run)
             note_outcome(copy_one_file(name, name));
             ++handled;
         }
+        unreadable = search.failed();
     }
-    if (handled == 0) {
+    if (unreadable) {
+        write_error(given_folder, msg_folder_unreadable);
+        raise_exit_code(exit_file_refused);
+    } else if (handled == 0) {
         write_error(path, msg_file_not_found);
         raise_exit_code(exit_not_all_done);
     }
@@ -296,10 +304,18 @@ std::wstring normalize_path(const std::wstring& path)
 
 int run_files(RunArguments& run)
 {
+    // The source folder as the arguments named it, for a message about its
+    // listing: the prepared one is in its long form.
+    std::wstring given_folder = settings.source_dir;
+    collapse_doubled_backslash(given_folder);
     if (!prepare_folders(run)) {
         return exit_not_started;
     }
-    const int exit_code = run.pattern_mode ? run_pattern(run) : run_single_file(run);
+    // Its message is written, and the command line is sound.
+    if (run.nothing_matched) {
+        return exit_not_all_done;
+    }
+    const int exit_code = run.pattern_mode ? run_pattern(run, given_folder) : run_single_file(run);
     if (exit_code == exit_not_started) {
         return exit_code;
     }
@@ -311,10 +327,7 @@ int run_command_line(int count, wchar_t* const* args)
 {
     RunArguments run;
     if (!parse_arguments(count, args, run)) {
-        // Only a pattern that matched nothing in its existing folder notes
-        // an exit code while the arguments are read; every other message
-        // there means the run never started.
-        return settings.exit_code != exit_all_done ? settings.exit_code : exit_not_started;
+        return exit_not_started;
     }
     return run_files(run);
 }

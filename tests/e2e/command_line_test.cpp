@@ -80,8 +80,9 @@ protected:
 } // namespace
 
 // Every refused command line ends with one message on standard error,
-// exit code 2, and leaves every file as it was; a pattern that matched
-// nothing in its existing folder is refused the same way, but exits 1.
+// exit code 2, and leaves every file as it was. A pattern that matched
+// nothing in its existing folder writes its message first and the rest
+// is still checked: exit 1 only when nothing else is wrong.
 TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
 {
     const std::wstring long_source = long_folder + L"\\long.txt";
@@ -89,6 +90,7 @@ TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
     const std::wstring long_new = L"out\\" + std::wstring(300, L'n') + L".txt";
     const std::string not_together = " - Parameter is not able to use together.\r\n";
     const std::string wildcard_name = "Cannot specify destination file name when using wildcard copy.\r\n";
+    const std::string no_match = "no*.txt - File or folder was not found.\r\n";
     const struct {
         std::vector<std::wstring> args;
         std::string err;
@@ -121,7 +123,10 @@ TEST_F(CommandLineRun, RefusedCommandLinesTouchNothing)
         {{L"out/a.txt"}, "out/a.txt - File name or folder name is invalid.\r\n"},
         {{L"a.txt", L"out|x"}, "out|x - File name or folder name is invalid.\r\n"},
         {{L"nothing.txt"}, "nothing.txt - File or folder was not found.\r\n"},
-        {{L"no*.txt"}, "no*.txt - File or folder was not found.\r\n", 1},
+        {{L"no*.txt", L"out"}, no_match, 1},
+        {{L"no*.txt"}, no_match + "Cannot copy to same folder.\r\n"},
+        {{L"/q", L"no*.txt", L"out", L"/v"}, no_match + "/l /q /t /v" + not_together},
+        {{L"no*.txt", L"nowhere\\"}, no_match + wildcard_name},
         {{L"nowhere\\no*.txt"}, "nowhere\\no*.txt - File or folder was not found.\r\n"},
         {{L"nowhere\\a.txt", L"out"}, "nowhere\\a.txt - File or folder was not found.\r\n"},
         {{L"NUL"}, "NUL - Not a file or folder.\r\n"},

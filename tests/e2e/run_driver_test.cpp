@@ -332,6 +332,8 @@ TEST(RunDriver, TimeToleranceFollowsTheVolumes)
 // system when asked by path: two NTFS volumes keep tolerance 0. Made with
 // a Wine prefix of its own whose wineserver lacks the rights to read past
 // folder permissions, and a drive V: there whose folder denies reading.
+// That root, as a source folder or the folder of a pattern, cannot be
+// listed: a failure, not a folder with nothing to copy.
 TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
 {
     ScratchFolder scratch;
@@ -342,14 +344,20 @@ TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
     make_folder(dst);
     struct Case {
         std::uint64_t source_seconds;
-        const char* options;
+        const char* args;  // options and source, for the host's shell
         std::string out;
+        int exit_code = 0;
+        std::string err = "";
+        const char* dst_after = "new";
     };
     const std::string v_line = "V:\\src\\a.txt -> " + utf8(dst) + "\r\n";
+    const std::string unreadable = "V:\\ - Folder could not be read.\r\n";
     const Case cases[] = {
-        {base_seconds + 2, "/u /f", "Update: a.txt\r\n"},  // skipped at tolerance 2
-        {base_seconds + 2, "/v /f", "Update: " + v_line},   // "Overwrite" at tolerance 2
-        {base_seconds - 2, "/v /f", "Downdate: " + v_line},
+        {base_seconds + 2, "/u /f 'V:\\src\\a.txt'", "Update: a.txt\r\n"},  // skipped at tolerance 2
+        {base_seconds + 2, "/v /f 'V:\\src\\a.txt'", "Update: " + v_line},   // "Overwrite" at tolerance 2
+        {base_seconds - 2, "/v /f 'V:\\src\\a.txt'", "Downdate: " + v_line},
+        {base_seconds + 2, "/f 'V:\\'", "", 3, unreadable, "old"},
+        {base_seconds + 2, "/l /f 'V:\\*.txt'", "", 3, unreadable, "old"},
     };
     const std::string other = "\"$(dirname \"$WINEPREFIX\")/wineprefix_unreadable_root\"";
     const std::string prefix =
@@ -367,18 +375,18 @@ TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
         prefix + "/usr/lib/wine/wineserver -k; chmod 0755 " + quoted(unix_path(volume)));
     REQUIRE_HOST(server, "root, setpriv and a second Wine prefix on the Linux host");
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.options + std::string(c.source_seconds > base_seconds ? " newer" : " older"));
+        SCOPED_TRACE(c.args + std::string(c.source_seconds > base_seconds ? " newer" : " older"));
         make_file(volume + L"src\\a.txt", "new", c.source_seconds);
         make_file(dst + L"a.txt", "old", base_seconds);
         const int code = run_host_script(
             prefix + "cd " + quoted(unix_path(scratch.path())) + "\n/usr/lib/wine/wine64 " +
-            quoted(unix_path(tolvi_exe())) + " " + c.options + " 'V:\\src\\a.txt' " + quoted(utf8(dst)) +
+            quoted(unix_path(tolvi_exe())) + " " + c.args + " " + quoted(utf8(dst)) +
             " >out.txt 2>err.txt </dev/null; echo $? >code.txt");
         ASSERT_EQ(code, 0);
-        EXPECT_EQ(read_file(scratch / L"code.txt"), "0\n");
+        EXPECT_EQ(read_file(scratch / L"code.txt"), std::to_string(c.exit_code) + "\n");
         EXPECT_EQ(read_file(scratch / L"out.txt"), c.out);
-        EXPECT_EQ(read_file(scratch / L"err.txt"), "");
-        EXPECT_EQ(read_file(dst + L"a.txt"), "new");
+        EXPECT_EQ(read_file(scratch / L"err.txt"), c.err);
+        EXPECT_EQ(read_file(dst + L"a.txt"), c.dst_after);
     }
 }
 

@@ -6,9 +6,10 @@
 // the zone alone, write only the tool's own messages and report lines,
 // never lose or truncate a file, and end with exit code 2, one message and
 // nothing changed exactly when it ends with a parameter or resolution
-// message; with exit code 1 it writes no message but the one of a folder or
-// pattern with no file to copy; any other message, about a file, makes the
-// exit code 3.
+// message (after the message of a pattern that matched nothing, if any);
+// with exit code 1 it writes no message but the one of a folder or
+// pattern with no file to copy; any other message, about a file or the
+// source folder's listing, makes the exit code 3.
 //
 //   fuzz_driver <seed> <cases> [first case]   fuzz; exit code 1 on a finding
 //   fuzz_driver list <folder>                 walk a listing only (a memory
@@ -306,7 +307,8 @@ const char* const shared_messages[] = {"Same file was specified.", " - File was 
 const char* const engine_messages[] = {
     " - Read only file.", " - Write prohibited file.", " - Error during changing attributes.",
     " - Error during changing file name.", " - Error during delete.", " - Error during copy.",
-    " - File was not able to open.", " - Error during setting file date/time."};
+    " - File was not able to open.", " - Error during setting file date/time.",
+    " - Folder could not be read."};  // the last one: the run's listing of the source
 const char* const report_labels[] = {"Copy: ", "Move: ", "Update: ", "Update Move: ", "Overwrite: ",
                                      "Overwrite Move: ", "Downdate: ", "Downdate Move: "};
 
@@ -418,14 +420,17 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
         }
     }
     // A run that ends at the command line (exit code 2) has written one
-    // message and no report line, and touched nothing; so has a run that
+    // message and no report line, and touched nothing (two messages when
+    // a pattern that matched nothing comes first); so has a run that
     // exits 1 after a folder or pattern with no file to copy. Any other
     // message is about a file and makes the exit code 3; exit code 3
     // without one needs a question that could not be asked.
     verdict.refused = result.exit_code == 2;
-    const bool one_refusal = lines.empty() && errors.size() == 1 &&
-                             (ends_with_any(errors[0], resolution_messages) ||
-                              ends_with_any(errors[0], shared_messages));
+    const bool after_empty_pattern =
+        errors.size() == 2 && ends_with(errors[0], " - File or folder was not found.");
+    const bool one_refusal = lines.empty() && (errors.size() == 1 || after_empty_pattern) &&
+                             (ends_with_any(errors.back(), resolution_messages) ||
+                              ends_with_any(errors.back(), shared_messages));
     if (verdict.refused && !one_refusal) {
         verdict.fail("exit code 2 without a lone command-line message");
     }

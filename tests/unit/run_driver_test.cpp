@@ -3,9 +3,11 @@
 #include "e2e_support.h"
 #include "message_catalog.h"
 #include "run_settings.h"
+#include "scoped_handles.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cwctype>
@@ -103,6 +105,31 @@ TEST(NormalizePath, ExistingFoldersComeBackAsStored)
     RemoveDirectoryW(child.c_str());
     RemoveDirectoryW(parent.c_str());
     EXPECT_NE(short_child, child);  // the child really has a distinct short form
+}
+
+// A listing ends only when no (more) files match: the C runtime gives
+// ENOENT then. Any other errno is a listing that failed and must not be
+// taken for an empty folder: on Windows EINVAL, say, for a network share
+// that drops part-way, which cannot be brought about under Wine here (once
+// a folder is open its listing reads on, as root, whatever befalls it).
+TEST(FolderListing, EndsOnlyWhenNoMoreFilesMatch)
+{
+    EXPECT_TRUE(is_end_of_listing(ENOENT));
+    for (const int error : {EINVAL, EACCES, ENOMEM, EIO}) {
+        EXPECT_FALSE(is_end_of_listing(error)) << error;
+    }
+    ScratchFolder folder;
+    make_file(folder / L"a.txt", "ay");
+    make_file(folder / L"b.txt", "bee");
+    FileSearch listing((folder / L"*.txt").c_str());
+    ASSERT_TRUE(listing.found());
+    EXPECT_FALSE(listing.failed());
+    EXPECT_TRUE(listing.next());
+    EXPECT_FALSE(listing.next());
+    EXPECT_FALSE(listing.failed());
+    const FileSearch no_match((folder / L"*.pdf").c_str());
+    EXPECT_FALSE(no_match.found());
+    EXPECT_FALSE(no_match.failed());
 }
 
 TEST(PreparedFolders, DoubledDriveRootBecomesOneRootWithItsVolume)
