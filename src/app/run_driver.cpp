@@ -151,12 +151,20 @@ int exit_code_of_run()
 
 // Single mode: one named file. Returns the exit code; exit_not_started
 // when the run has ended with its message.
-int run_single_file(RunArguments& run)
+int run_single_file(RunArguments& run, const std::wstring& given_folder)
 {
     const std::wstring path = settings.source_dir + run.source_name;
     DWORD attributes = 0;
     {
+        // A folder the user may not list hides its files' stored names,
+        // even from a search for one name; the file exists (resolution saw
+        // it), so this is no typo.
         FileSearch search(platform_path(path).c_str());
+        if (!search.found() && search.failed()) {
+            write_error(given_folder, msg_folder_unreadable);
+            raise_exit_code(exit_file_refused);
+            return exit_code_of_run();
+        }
         if (!search.found()) {
             write_error(path, msg_file_not_found);
             return exit_not_started;
@@ -315,7 +323,7 @@ int run_files(RunArguments& run)
     if (run.nothing_matched) {
         return exit_not_all_done;
     }
-    const int exit_code = run.pattern_mode ? run_pattern(run, given_folder) : run_single_file(run);
+    const int exit_code = run.pattern_mode ? run_pattern(run, given_folder) : run_single_file(run, given_folder);
     if (exit_code == exit_not_started) {
         return exit_code;
     }

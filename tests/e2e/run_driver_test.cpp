@@ -340,6 +340,7 @@ TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
     const std::wstring volume = scratch / L"volume\\";
     make_folder(volume);
     make_folder(volume + L"src");
+    make_file(volume + L"b.txt", "b");  // named on its own: found by name, not listed
     const std::wstring dst = scratch / L"dst\\";
     make_folder(dst);
     struct Case {
@@ -358,6 +359,7 @@ TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
         {base_seconds - 2, "/v /f 'V:\\src\\a.txt'", "Downdate: " + v_line},
         {base_seconds + 2, "/f 'V:\\'", "", 3, unreadable, "old"},
         {base_seconds + 2, "/l /f 'V:\\*.txt'", "", 3, unreadable, "old"},
+        {base_seconds + 2, "/f 'V:\\b.txt'", "", 3, unreadable, "old"},
     };
     const std::string other = "\"$(dirname \"$WINEPREFIX\")/wineprefix_unreadable_root\"";
     const std::string prefix =
