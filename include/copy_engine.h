@@ -45,6 +45,26 @@ bool source_may_be_used(FileJob& job, FILE_BASIC_INFO& source);
 // cleared, deleted before a move). True when the file goes ahead.
 bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source);
 
+// Identity of a file on its volume; two paths with equal identities reach
+// the same file (letter case, short names, links and other routes).
+struct FileIdentity {
+    DWORD volume_serial = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool known = false;
+};
+
+// The identity in what the platform reports for an open file.
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info);
+
+// The identity of the file `path` reaches (following links); not known
+// when it cannot be opened. The query asks the volume for its serial
+// number, which is slow on some systems.
+FileIdentity identity_at(const std::wstring& path);
+
+// True when both identities are known and name one file.
+bool same_file(const FileIdentity& a, const FileIdentity& b);
+
 // Deletes `dest_path` while `source_path` is held open without delete
 // sharing, so that a destination that is the source by any route cannot
 // be deleted; the source is released on return. True when the
@@ -75,10 +95,14 @@ std::uint64_t whole_seconds(const FILETIME& time);
 
 constexpr std::size_t staging_name_length = 27;
 
-// The name in the destination folder under which a new file is copied
-// before it takes `dest_file`: "~tolvi-", 16 hex digits of a hash of the
+// The name in the destination folder under which a file is copied before
+// it takes `dest_file`: "~tolvi-", 16 hex digits of a hash of the
 // upper-cased name, ".tmp"; the same for names equal ignoring case.
 std::wstring staging_name(const std::wstring& dest_file);
+
+// True when `name` has the form of a staging name, ignoring letter case
+// (as the platform does, for which such a name is the staging name).
+bool is_staging_name(const std::wstring& name);
 
 // True when the stored name `found_name` must be renamed to take the
 // letter case of `dest_file`.

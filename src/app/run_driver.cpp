@@ -215,7 +215,8 @@ int run_pattern(const RunArguments& run, const std::wstring& given_folder)
         FileSearch search(platform_path(path).c_str());
         for (bool more = search.found(); more; more = search.next()) {
             const _wfinddata64i32_t& entry = search.entry();
-            if ((entry.attrib & _A_SUBDIR) != 0) {
+            // A staging file (a killed run's) is passed over as a folder is.
+            if ((entry.attrib & _A_SUBDIR) != 0 || is_staging_name(entry.name)) {
                 continue;
             }
             if (!settings.include_hidden_system && (entry.attrib & hidden_or_system) != 0) {

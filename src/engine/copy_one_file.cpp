@@ -104,34 +104,6 @@ bool path_keeps_name(const std::wstring& path, const std::wstring& name)
     return resolved.compare(last, std::wstring::npos, name) == 0;
 }
 
-// Identity of a file on its volume; two paths with equal identities reach
-// the same file (letter case, short names, links and other routes).
-struct FileIdentity {
-    DWORD volume_serial = 0;
-    DWORD index_high = 0;
-    DWORD index_low = 0;
-    bool known = false;
-};
-
-FileIdentity identity_at(const std::wstring& path)
-{
-    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.is_open() || !GetFileInformationByHandle(file.get(), &info)) {
-        return {};
-    }
-    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
-}
-
-// True when both identities are known and name one file.
-bool same_file(const FileIdentity& a, const FileIdentity& b)
-{
-    return a.known && b.known && a.volume_serial == b.volume_serial &&
-           a.index_high == b.index_high && a.index_low == b.index_low;
-}
-
 // One file shows one set of attributes and times on every route to it;
 // the last-access time is left out, as reading may change it. The
 // identity query asks the volume for its serial number, which is slow on
@@ -248,6 +220,29 @@ bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source)
         return refuse(job.dest_path, msg_delete_error);
     }
     return true;
+}
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+}
+
+FileIdentity identity_at(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.is_open() || !GetFileInformationByHandle(file.get(), &info)) {
+        return {};
+    }
+    return identity_of(info);
+}
+
+bool same_file(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.known && b.known && a.volume_serial == b.volume_serial &&
+           a.index_high == b.index_high && a.index_low == b.index_low;
 }
 
 // A route to the source that the same-file guard cannot see (a share onto

@@ -74,8 +74,9 @@ std::function<bool()> holds(const std::wstring& folder, std::size_t count = 1)
 }
 
 // A sparse file of `size` bytes, quick to make and slow enough to copy
-// that the copy can be caught half-way.
-void make_large_file(const std::wstring& path, long long size)
+// that the copy can be caught half-way; last written at `seconds` (since
+// 1601) when that is not 0.
+void make_large_file(const std::wstring& path, long long size, std::uint64_t seconds = 0)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -83,6 +84,12 @@ void make_large_file(const std::wstring& path, long long size)
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = size;
     EXPECT_TRUE(SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof(end)));
+    if (seconds != 0) {
+        ULARGE_INTEGER units{};
+        units.QuadPart = seconds * 10000000u;
+        const FILETIME time{units.LowPart, units.HighPart};
+        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+    }
     CloseHandle(file);
 }
 
@@ -130,6 +137,20 @@ int first_failure(const std::string& out, const std::string& verb, int count)
     return first;
 }
 
+// `path`, under the test root, by the root's second drive letter
+// (TOLVI_TEST_ALIAS_ROOT: X: under scripts/test.sh); empty when there is
+// none.
+std::wstring by_second_letter(const std::wstring& path)
+{
+    const char* alias = std::getenv("TOLVI_TEST_ALIAS_ROOT");
+    if (alias == nullptr || *alias == '\0') {
+        return L"";
+    }
+    const std::wstring other = std::wstring(alias, alias + std::strlen(alias)) +
+                               path.substr(test_root().size());
+    return file_exists(other.substr(0, other.find_last_of(L'\\'))) ? other : L"";
+}
+
 // Files made through the \\?\ prefix under names that an ordinary path
 // changes; the scratch folder's clean-up cannot reach them, so they are
 // removed the same way.
@@ -153,8 +174,9 @@ struct Unreachable {
 // A copy or move that fills the destination volume fails for that file
 // alone: the line ends in the error mark (the path and " - Error during
 // copy." under /q), the run goes on, and the source stays as it was. What
-// the failed copy wrote is removed, under every name, so the next file
-// finds the room it needs, and a second run fails the same way.
+// the failed copy wrote is removed, under every name and whatever bits it
+// carries (a read-only source's), so the next file finds the room it
+// needs, and a second run fails the same way.
 TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
 {
     Scene run;
@@ -172,11 +194,13 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
         const char* again;  // the second run: a.bin and c.bin are there
         bool message;
         bool move;
+        DWORD b_attributes = 0;
     };
     const Case cases[] = {
         {L"", "Copy: a.bin\r\nCopy: b.bin ###Error###\r\nCopy: c.bin\r\n",
          "Copy: b.bin ###Error###\r\n", false, false},
         {L"/q", "", "", true, false},
+        {L"/q", "", "", true, false, FILE_ATTRIBUTE_READONLY},
         {L"/m", "Move: a.bin\r\nMove: b.bin ###Error###\r\nMove: c.bin\r\n",
          "Move: b.bin ###Error###\r\n", false, true},
         {L"/m /q", "", "", true, true},
@@ -185,9 +209,10 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
         remove_tree(run.src);
         make_folder(run.src);
         make_file(run.src + L"a.bin", a);
-        make_file(run.src + L"b.bin", b);
+        make_file(run.src + L"b.bin", b, base_seconds, c.b_attributes);
         make_file(run.src + L"c.bin", c_bin);
         for (const std::wstring& name : list_folder(full)) {
+            set_attributes(full + name, FILE_ATTRIBUTE_NORMAL);
             DeleteFileW((full + name).c_str());
         }
         const std::string message = c.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "";
@@ -202,6 +227,43 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
             EXPECT_TRUE(read_file(full + L"c.bin") == c_bin);
             EXPECT_TRUE(read_file(run.src + L"b.bin") == b) << "the failed file's source stays";
             EXPECT_EQ(file_exists(run.src + L"a.bin"), !c.move);
+        }
+    }
+}
+
+// An overwrite that fills the volume leaves the old copy as it was, with
+// its read-only bit where /r had cleared it, and nothing under the
+// staging name: the file after it finds the room, and the next run
+// reports the file again instead of taking a partial copy for up to date.
+TEST(FullVolume, OverwriteKeepsTheOldCopy)
+{
+    Scene run;
+    const std::wstring full = run.scratch / L"full\\";
+    make_folder(full);
+    HostChange volume("mount -t tmpfs -o size=256k tolvi_test " + quoted(unix_path(full)),
+                      "umount " + quoted(unix_path(full)));
+    REQUIRE_HOST(volume, "a small tmpfs mounted on a folder of the scratch drive");
+    const std::string old_copy(100000, 'o');
+    const std::string big(300000, 'n');   // more than the volume holds
+    const std::string small(50000, 's');  // fits only beside the old copy alone
+    make_file(run.src + L"big.bin", big, base_seconds + 60);
+    make_file(run.src + L"small.bin", small, base_seconds + 60);
+    for (const DWORD old_bits : {DWORD{0}, DWORD{FILE_ATTRIBUTE_READONLY}}) {
+        SCOPED_TRACE(old_bits);
+        for (const std::wstring& name : list_folder(full)) {
+            set_attributes(full + name, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW((full + name).c_str());
+        }
+        make_file(full + L"big.bin", old_copy, base_seconds, old_bits);
+        const DWORD old_attributes = attributes_of(full + L"big.bin");
+        for (int round = 0; round < 2; ++round) {
+            expect_run(tolvi(L"/u /r /f /q", {run.src + L"*.bin", full}), 3, "",
+                       utf8(full) + "big.bin - Error during copy.\r\n");
+            EXPECT_EQ(list_folder(full), (std::vector<std::wstring>{L"big.bin", L"small.bin"}));
+            EXPECT_TRUE(read_file(full + L"big.bin") == old_copy) << "the old copy is whole";
+            EXPECT_EQ(attributes_of(full + L"big.bin"), old_attributes);
+            EXPECT_EQ(last_write_seconds(full + L"big.bin"), base_seconds);
+            EXPECT_TRUE(read_file(full + L"small.bin") == small);
         }
     }
 }
@@ -227,6 +289,42 @@ TEST(KilledRun, NewFileIsAbsentOrCompleteAndUpdateFinishesIt)
     EXPECT_EQ(list_folder(run.dst), (std::vector<std::wstring>{L"big.bin", L"small.txt"}));
     EXPECT_EQ(size_of(run.dst + L"big.bin"), size);
     EXPECT_EQ(last_write_seconds(run.dst + L"big.bin"), last_write_seconds(run.src + L"big.bin"));
+}
+
+// The exe killed while it copies a large file over an older copy, by a
+// nightly /u /f job and by an /e /f one: the name holds the old copy or the
+// new one, never a part of it, and the same job run again leaves exactly
+// the new copy and nothing beside it.
+TEST(KilledRun, OverwriteLeavesTheOldCopyOrTheNewOne)
+{
+    constexpr long long old_size = 64ll << 20;
+    constexpr long long new_size = 256ll << 20;
+    const std::uint64_t old_time = base_seconds;
+    const std::uint64_t new_time = base_seconds + 3600;
+    for (const wchar_t* job : {L"/u", L"/e"}) {
+        SCOPED_TRACE(utf8(job));
+        Scene run;
+        const std::wstring big = run.dst + L"big.bin";
+        make_large_file(run.src + L"big.bin", new_size, new_time);
+        make_large_file(big, old_size, old_time);
+        RunOptions kill;
+        // The copy has begun: a second name in the folder, or the old copy changed.
+        kill.kill_when = [&] {
+            return list_folder(run.dst).size() > 1 || size_of(big) != old_size;
+        };
+        const RunResult killed = run_tolvi({job, L"/f", run.src + L"*", run.dst_arg()}, kill);
+        ASSERT_EQ(killed.exit_code, killed_exit_code) << "the copy ended before the kill";
+        const bool old_left = size_of(big) == old_size;
+        EXPECT_EQ(size_of(big), old_left ? old_size : new_size);
+        EXPECT_EQ(last_write_seconds(big), old_left ? old_time : new_time);
+
+        const bool again = old_left || job[1] == L'e';
+        expect_run(tolvi(std::wstring(job) + L" /f", {run.src + L"*", run.dst_arg()}),
+                   again ? 0 : 1, again ? "Update: big.bin\r\n" : "", "");
+        EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"big.bin"});
+        EXPECT_EQ(size_of(big), new_size);
+        EXPECT_EQ(last_write_seconds(big), new_time);
+    }
 }
 
 // A move to another file system copies and then deletes. Killed half-way,
@@ -315,14 +413,78 @@ TEST(KilledRun, LeftoverStagingFileIsReplaced)
     }
 
     // A leftover copied by hand, in its own folder, to the name it stands
-    // for is itself the staging file: it must be copied, not replaced.
+    // for is itself the staging file: it must be copied, not replaced, also
+    // over an older copy, and also when the destination names the folder
+    // by another drive letter or in the \\?\ form.
     const std::wstring leftover = run.dst + L"~tolvi-57B4A5F14C6728DA.tmp";
     make_file(leftover, "rescued");
-    DeleteFileW((run.dst + L"a.txt").c_str());
-    expect_run(tolvi(L"", {leftover, run.dst + L"a.txt"}), 0,
-               "Copy: ~tolvi-57B4A5F14C6728DA.tmp -> a.txt\r\n", "");
-    EXPECT_EQ(read_file(leftover), "rescued");
-    EXPECT_EQ(read_file(run.dst + L"a.txt"), "rescued");
+    std::vector<std::wstring> routes = {run.dst + L"a.txt", L"\\\\?\\" + run.dst + L"a.txt"};
+    const std::wstring by_x = by_second_letter(run.dst + L"a.txt");
+    if (!by_x.empty()) {
+        routes.push_back(by_x);
+    }
+    for (const std::wstring& to : routes) {
+        for (const char* verb : {"Copy: ", "Update: "}) {
+            SCOPED_TRACE(utf8(to) + " " + verb);
+            if (*verb == 'C') {
+                DeleteFileW((run.dst + L"a.txt").c_str());
+            } else {
+                make_file(run.dst + L"a.txt", "old", base_seconds - 60);
+            }
+            expect_run(tolvi(L"/f", {leftover, to}), 0,
+                       std::string(verb) + "~tolvi-57B4A5F14C6728DA.tmp -> a.txt\r\n", "");
+            EXPECT_EQ(read_file(leftover), "rescued");
+            EXPECT_EQ(read_file(run.dst + L"a.txt"), "rescued");
+        }
+    }
+
+    // Its file gone from the source, the leftover outlives the runs; a job
+    // whose source is this folder passes it over, as it passes over
+    // folders, and a pattern that matches only leftovers has no file.
+    const std::wstring next = run.scratch / L"next\\";
+    make_folder(next);
+    make_file(run.dst + L"~tolvi-0123456789abcdef.tmp", "leftover");
+    make_file(run.dst + L"~TOLVI-FEDCBA9876543210.TMP", "leftover");
+    expect_run(tolvi(L"/u /f", {run.dst_arg(), next}), 0,
+               "Copy: a.txt\r\nCopy: b.txt\r\nCopy: " + utf8(long_name) + "\r\n", "");
+    EXPECT_EQ(list_folder(next), (std::vector<std::wstring>{L"a.txt", L"b.txt", long_name}));
+    expect_run(tolvi(L"", {run.dst + L"~tolvi-*", next}), 1, "",
+               utf8(run.dst) + "~tolvi-* - File was not found.\r\n");
+    // Names one digit off the staging form are ordinary files.
+    for (const wchar_t* name : {L"~tolvi-57B4A5F14C6728D.tmp", L"~tolvi-57B4A5F14C6728DAA.tmp",
+                                L"~tolvi-57B4A5F14C6728DG.tmp"}) {
+        make_file(run.dst + name, "ordinary");
+        expect_run(tolvi(L"", {run.dst + L"~tolvi-*", next}), 0, "Copy: " + utf8(name) + "\r\n",
+                   "");
+        DeleteFileW((run.dst + name).c_str());
+    }
+}
+
+// Under a file's staging name stands what Tolvi did not make: a symbolic
+// link (made on the Linux side; Wine follows it in every call) to a
+// read-only file. The copy and the overwrite are refused with the copy's
+// error, the link stays, and the file it points to keeps its contents and
+// its bit.
+TEST(KilledRun, LinkUnderTheStagingNameIsLeftAlone)
+{
+    Scene run;
+    const std::wstring target = run.scratch / L"target.txt";
+    make_file(target, "someone's", base_seconds, FILE_ATTRIBUTE_READONLY);
+    make_file(run.src + L"c.txt", "new c", base_seconds + 60);
+    const std::wstring staging = L"~tolvi-DA903F01F4046CF4.tmp";
+    const std::string link = quoted(unix_path(run.dst) + "/" + utf8(staging));
+    HostChange symlink("ln -s ../target.txt " + link, "rm -f " + link);
+    REQUIRE_HOST(symlink, "a symbolic link made on the Linux side");
+    for (const char* verb : {"Copy: ", "Update: "}) {
+        if (*verb == 'U') {
+            make_file(run.dst + L"c.txt", "old c");
+        }
+        expect_run(tolvi(L"/f", {run.src + L"c.txt", run.dst_arg()}), 3,
+                   std::string(verb) + "c.txt ###Error###\r\n", "");
+        EXPECT_EQ(read_file(target), "someone's");
+        EXPECT_EQ(attributes_of(target) & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+        EXPECT_EQ(read_file(run.dst + L"c.txt"), *verb == 'U' ? "old c" : "<missing>");
+    }
 }
 
 // Another program holds the middle file open without sharing: it is
@@ -425,6 +587,73 @@ TEST(AnotherProgram, DestinationFolderMadeUnwritableDuringACopy)
         EXPECT_EQ(read_file(run.dst + numbered(i)), i < first ? contents_of(i) : "<missing>") << i;
         EXPECT_EQ(read_file(run.src + numbered(i)), contents_of(i)) << i;
     }
+}
+
+// Another program makes a file under the name while a new file is being
+// copied under its staging name: the copy never replaces that file. It is
+// reported, the other program's file is kept, and the staging file goes.
+// Another program removes the old copy while a file is copied over it:
+// the new copy takes the free name.
+TEST(AnotherProgram, NameTakenOrFreedDuringTheCopy)
+{
+    Scene run;
+    constexpr long long size = 256ll << 20;
+    make_large_file(run.src + L"big.bin", size);
+    std::thread maker = when(holds(run.dst), [&] { make_file(run.dst + L"big.bin", "theirs"); });
+    RunResult result = tolvi(L"", {run.src + L"big.bin", run.dst_arg()});
+    maker.join();
+    expect_run(result, 3, "Copy: big.bin ###Error###\r\n", "");
+    EXPECT_TRUE(read_file(run.dst + L"big.bin") == "theirs");
+    EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"big.bin"});
+
+    std::thread remover =
+        when(holds(run.dst, 2), [&] { DeleteFileW((run.dst + L"big.bin").c_str()); });
+    result = tolvi(L"/f", {run.src + L"big.bin", run.dst_arg()});
+    remover.join();
+    expect_run(result, 0, "Update: big.bin\r\n", "");
+    EXPECT_EQ(size_of(run.dst + L"big.bin"), size);
+    EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"big.bin"});
+}
+
+// A destination folder where files can be made but not renamed or deleted
+// (chattr +a on the Linux side; on Windows a drop-box share's rights): the
+// copies and overwrites go to the real names, as a copy without staging
+// makes them, and each name keeps at most one staging file, which later
+// runs leave where it is and do not add to.
+TEST(AnotherProgram, FolderThatForbidsRenamesGetsItsCopies)
+{
+    Scene run;
+    make_file(run.src + L"a.txt", "new a", base_seconds + 10);
+    make_file(run.src + L"b.txt", "new b", base_seconds + 10);
+    make_file(run.dst + L"b.txt", "old b", base_seconds);
+    const std::string folder = quoted(unix_path(run.dst));
+    HostChange append_only("chattr +a " + folder, "chattr -a " + folder);
+    REQUIRE_HOST(append_only, "chattr on the Linux folder behind the drive");
+    expect_run(tolvi(L"/f", {run.src + L"*.txt", run.dst_arg()}), 0,
+               "Copy: a.txt\r\nUpdate: b.txt\r\n", "");
+    EXPECT_EQ(read_file(run.dst + L"a.txt"), "new a");
+    EXPECT_EQ(read_file(run.dst + L"b.txt"), "new b");
+    const std::vector<std::wstring> left = list_folder(run.dst);
+    std::vector<std::wstring> staging_files;
+    for (const std::wstring& name : left) {
+        // Wine's replace call, failing there, leaves an empty file of its
+        // own ("rf", hex digits, ".tmp").
+        const bool wine_own = name.size() > 6 && name.compare(0, 2, L"rf") == 0 &&
+                              name.compare(name.size() - 4, 4, L".tmp") == 0;
+        if (name != L"a.txt" && name != L"b.txt" && !wine_own) {
+            staging_files.push_back(name);
+        }
+    }
+    EXPECT_EQ(staging_files, (std::vector<std::wstring>{L"~tolvi-57B4A5F14C6728DA.tmp",
+                                                        L"~tolvi-ABFDA20B3F330EA3.tmp"}));
+
+    make_file(run.src + L"a.txt", "newer a", base_seconds + 20);
+    make_file(run.src + L"b.txt", "newer b", base_seconds + 20);
+    expect_run(tolvi(L"/u /f", {run.src + L"*.txt", run.dst_arg()}), 0,
+               "Update: a.txt\r\nUpdate: b.txt\r\n", "");
+    EXPECT_EQ(read_file(run.dst + L"a.txt"), "newer a");
+    EXPECT_EQ(read_file(run.dst + L"b.txt"), "newer b");
+    EXPECT_EQ(list_folder(run.dst), left) << "nothing piles up";
 }
 
 // One file reached through a symbolic link to its folder, or a hard link
@@ -669,19 +898,15 @@ TEST(SameFile, MoveOntoTheSourceByAnotherRouteLosesNothing)
     Scene run;
     const std::wstring source = run.src + L"a.txt";
     make_file(source, "only copy");
-    // X: (TOLVI_TEST_ALIAS_ROOT) is the test root's folder under a second letter.
-    const char* alias = std::getenv("TOLVI_TEST_ALIAS_ROOT");
-    const std::wstring alias_root = alias != nullptr ? std::wstring(alias, alias + std::strlen(alias)) : L"";
-    const bool aliased = !alias_root.empty() &&
-                         file_exists(alias_root + source.substr(test_root().size()));
+    const std::wstring source_by_second_letter = by_second_letter(source);
+    const bool aliased = !source_by_second_letter.empty();
 
     ASSERT_TRUE(CreateHardLinkW((run.dst + L"a.txt").c_str(), source.c_str(), nullptr));
     expect_run(tolvi(L"/m /f", {source, run.dst_arg()}), 3, "", "Same file was specified.\r\n");
     EXPECT_EQ(read_file(run.dst + L"a.txt"), "only copy");
     DeleteFileW((run.dst + L"a.txt").c_str());
     if (aliased) {
-        const std::wstring other_letter = alias_root + run.src.substr(test_root().size());
-        expect_run(tolvi(L"/m /f", {source, other_letter + L"a.txt"}), 3, "",
+        expect_run(tolvi(L"/m /f", {source, source_by_second_letter}), 3, "",
                    "Same file was specified.\r\n");
     }
     EXPECT_EQ(read_file(source), "only copy");
