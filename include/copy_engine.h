@@ -55,11 +55,6 @@ bool delete_holding_source(const std::wstring& source_path, const std::wstring& 
 // case, creation time, attributes, count. Returns the call's outcome.
 FileOutcome run_action_stage(const FileJob& job);
 
-// The console control handler installed while a copy or move runs:
-// Ctrl+C, Ctrl+Break or closing the console asks the platform to cancel
-// the copy (it then removes what it wrote), and the run ends after it.
-BOOL WINAPI cancel_action_on_control_event(DWORD event);
-
 // True when two last-write times, in whole seconds, differ by no more
 // than `tolerance` seconds.
 bool times_within_tolerance(std::uint64_t source_seconds, std::uint64_t dest_seconds,

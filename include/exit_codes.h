@@ -5,9 +5,9 @@
 // Every file handled was copied or moved; also /?, /ver and /void.
 constexpr int exit_all_done = 0;
 // Nothing went wrong, but not every file was copied or moved: a /u or /e
-// skip, a No typed at a question, Ctrl+C at a question or during a copy,
-// or a pattern or folder that exists but matched no file. A /u run with
-// nothing to do ends here.
+// skip, a No typed at a question, Ctrl+C, Ctrl+Break or a closed console
+// at any moment of the run, or a pattern or folder that exists but matched
+// no file. A /u run with nothing to do ends here.
 constexpr int exit_not_all_done = 1;
 // The run ended with its message before any file was handled, touching
 // nothing: an option, a name that cannot be used, a missing folder or

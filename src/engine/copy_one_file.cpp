@@ -39,6 +39,13 @@ bool answered_yes(PromptAnswer answer)
     return answer == PromptAnswer::yes;
 }
 
+// Ctrl+C, Ctrl+Break or a closed console while the file was decided: it
+// is left as it is, and the run ends. Asked once the file would go ahead.
+bool run_stopped()
+{
+    return settings.interrupted != FALSE;
+}
+
 // The outcome of a file the decision stopped.
 FileOutcome not_done()
 {
@@ -193,11 +200,12 @@ bool may_copy_new(const FileJob& job)
     if (settings.existing_only) {
         return false;
     }
-    if (settings.prompt_new) {
-        return answered_yes(prompt_yes_no_all(
-            job.dest_file + std::wstring(message_text(msg_ask_copy)), settings.prompt_new));
+    if (settings.prompt_new &&
+        !answered_yes(prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_copy)),
+                                        settings.prompt_new))) {
+        return false;
     }
-    return true;
+    return !run_stopped();
 }
 
 } // namespace
@@ -239,6 +247,11 @@ bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source)
     if (!settings.no_overwrite_prompt &&
         !answered_yes(prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_overwrite)),
                                         settings.no_overwrite_prompt))) {
+        return false;
+    }
+    // The last moment the file can be left as it is: its preparation
+    // below (read-only cleared, deleted before a move) goes with the action.
+    if (run_stopped()) {
         return false;
     }
     if (read_only && !SetFileAttributesW(job.dest_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
