@@ -27,7 +27,7 @@ struct FileJob {
 enum class FileOutcome {
     done,        // copied or moved, and every step after that succeeded
     not_needed,  // left alone by choice: a /u or /e skip, a No, Ctrl+C
-    refused,     // a message was written for it, or its question could not be asked
+    refused,     // a message was written for it
 };
 
 // Copies or moves settings.source_dir + source_file to settings.dest_dir +

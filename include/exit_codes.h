@@ -13,7 +13,7 @@ constexpr int exit_not_all_done = 1;
 // nothing: an option, a name that cannot be used, a missing folder or
 // file, or a copy onto the same folder or file.
 constexpr int exit_not_started = 2;
-// At least one file was refused or failed: a message was written for it,
-// or a question about it could not be asked (standard error is not a
-// console), or a single named source is hidden or system.
+// At least one file was refused or failed: a message was written for it
+// (also when a question about it could not be asked), or a single named
+// source is hidden or system.
 constexpr int exit_file_refused = 3;

@@ -306,7 +306,8 @@ const char* const shared_messages[] = {"Same file was specified.", " - File was 
 const char* const engine_messages[] = {
     " - Read only file.", " - Write prohibited file.", " - Error during changing attributes.",
     " - Error during changing file name.", " - Error during delete.", " - Error during copy.",
-    " - File was not able to open.", " - Error during setting file date/time."};
+    " - File was not able to open.", " - Error during setting file date/time.",
+    " - Overwrite question could not be asked.", " - Copy question could not be asked."};
 const char* const report_labels[] = {"Copy: ", "Move: ", "Update: ", "Update Move: ", "Overwrite: ",
                                      "Overwrite Move: ", "Downdate: ", "Downdate Move: "};
 
@@ -420,8 +421,8 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
     // A run that ends at the command line (exit code 2) has written one
     // message and no report line, and touched nothing; so has a run that
     // exits 1 after a folder or pattern with no file to copy. Any other
-    // message is about a file and makes the exit code 3; exit code 3
-    // without one needs a question that could not be asked.
+    // message is about a file and makes the exit code 3, and exit code 3
+    // needs one (a question that could not be asked writes one too).
     verdict.refused = result.exit_code == 2;
     const bool one_refusal = lines.empty() && errors.size() == 1 &&
                              (ends_with_any(errors[0], resolution_messages) ||
@@ -443,9 +444,8 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
     if (file_message && result.exit_code != 3) {
         verdict.fail("exit code " + std::to_string(result.exit_code) + " after a message about a file");
     }
-    const bool question_needed = !(has(args, L"/f") || has(args, L"/q")) || has(args, L"/p");
-    if (result.exit_code == 3 && !file_message && !question_needed) {
-        verdict.fail("exit code 3 without a message or a question");
+    if (result.exit_code == 3 && !file_message) {
+        verdict.fail("exit code 3 without a message");
     }
     if ((verdict.refused || nothing_matched) && !(before == after)) {
         verdict.fail("the zone changed although the run was refused");
