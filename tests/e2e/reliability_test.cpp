@@ -232,6 +232,27 @@ TEST(KilledRun, NewFileIsAbsentOrCompleteAndUpdateFinishesIt)
     EXPECT_EQ(last_write_seconds(run.dst + L"big.bin"), last_write_seconds(run.src + L"big.bin"));
 }
 
+// A run killed while it copies its fourth file: its redirected log holds
+// the lines of the three files it finished, each written out as it ended,
+// and nothing of the fourth, whose line was begun but not ended.
+TEST(KilledRun, LogHoldsTheLinesOfTheFilesFinished)
+{
+    Scene run;
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+        make_file(run.src + name, "small");
+    }
+    make_large_file(run.src + L"d.bin", 256ll << 20);
+    RunOptions options;
+    options.kill_when = holds(run.dst, 4);
+    const RunResult killed = run_tolvi({run.src + L"*", run.dst_arg()}, options);
+    ASSERT_EQ(killed.exit_code, killed_exit_code) << "the copy ended before the kill";
+    EXPECT_EQ(killed.out, "Copy: a.txt\r\nCopy: b.txt\r\nCopy: c.txt\r\n");
+    EXPECT_EQ(killed.err, "");
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+        EXPECT_EQ(read_file(run.dst + name), "small");
+    }
+}
+
 // A move to another file system copies and then deletes. Killed half-way,
 // it leaves the source complete and the destination's name absent (or
 // complete); a second move finishes the job. A source that cannot be
