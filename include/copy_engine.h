@@ -27,7 +27,7 @@ struct FileJob {
 enum class FileOutcome {
     done,        // copied or moved, and every step after that succeeded
     not_needed,  // left alone by choice: a /u or /e skip, a No, Ctrl+C
-    refused,     // a message was written for it, or its question could not be asked
+    refused,     // a message was written for it
 };
 
 // Copies or moves settings.source_dir + source_file to settings.dest_dir +
@@ -74,11 +74,6 @@ bool delete_holding_source(const std::wstring& source_path, const std::wstring& 
 // The action stage of a decided file: report line, copy or move, name
 // case, creation time, attributes, count. Returns the call's outcome.
 FileOutcome run_action_stage(const FileJob& job);
-
-// The console control handler installed while a copy or move runs:
-// Ctrl+C, Ctrl+Break or closing the console asks the platform to cancel
-// the copy (it then removes what it wrote), and the run ends after it.
-BOOL WINAPI cancel_action_on_control_event(DWORD event);
 
 // True when two last-write times, in whole seconds, differ by no more
 // than `tolerance` seconds.

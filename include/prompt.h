@@ -34,10 +34,15 @@ enum class PromptAnswer { yes, no, not_asked };
 
 // Asks `question` followed by " (Yes/No/All) " on the standard error
 // console and waits for y, n or a confirmed with Enter. not_asked when
-// standard error is not a console or no key can be read. All inverts
-// `question_flag`. The question is erased afterwards and the cursor left
-// at column 0 of the row where it began.
+// standard error is not a console or no key can be read; no, without a
+// question, once the run is interrupted. All inverts `question_flag`. The
+// question is erased afterwards and the cursor left at column 0 of the row
+// where it began. While it waits, settings.question_waiting is set.
 PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag);
+
+// The exit code of a run ended at a question: the files before it keep the
+// outcome they earned, and this one is left alone by choice (at least 1).
+int interrupted_exit_code();
 
 // Rows above the cursor's row that a text of `width` columns, started at
 // column 0, took on a screen `screen_width` columns wide.

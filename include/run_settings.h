@@ -41,10 +41,13 @@ struct RunSettings {
     std::int32_t time_tolerance;
     std::int32_t new_count;
     std::int32_t overwrite_count;
-    // Ctrl+C arrived while a file was being copied or moved (set by the
-    // console's control-handler thread): the platform's copy in progress
-    // polls it as its cancel flag, and no further file is started.
+    // Ctrl+C, Ctrl+Break or a closed console (set by the console's
+    // control-handler thread): the platform's copy in progress polls it as
+    // its cancel flag, and the run changes no further file.
     volatile BOOL interrupted;
+    // Set while the prompt waits for a key: the control handler then ends
+    // the process itself.
+    volatile BOOL question_waiting;
     // The exit code the run has earned so far (the highest of the files'
     // outcomes), kept by the run driver; a Ctrl+C at a question ends the
     // process with it.

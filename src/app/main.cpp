@@ -1,4 +1,5 @@
 // Entry point of Tolvi: copies or moves files from the command line.
+#include "control_handler.h"
 #include "exit_codes.h"
 #include "run_driver.h"
 #include "start_up.h"
@@ -13,5 +14,8 @@ int wmain(int argc, wchar_t* argv[])
     if (count == 1 && serve_special_argument(args[0])) {
         return exit_all_done;
     }
+    // From here Ctrl+C, Ctrl+Break or a closed console ends the run with
+    // its own exit code and counts, not the platform's.
+    install_control_handler();
     return run_command_line(count, args);
 }

@@ -140,7 +140,7 @@ void note_outcome(FileOutcome outcome)
     }
 }
 
-// A Ctrl+C during a copy stopped the run by choice.
+// A Ctrl+C stopped the run by choice.
 int exit_code_of_run()
 {
     if (settings.interrupted) {
@@ -198,8 +198,8 @@ int run_single_file(RunArguments& run, const std::wstring& given_folder)
 }
 
 // Pattern mode: every file of the listing, in its order; folders, and
-// hidden or system files without /h, are passed over, and a Ctrl+C during
-// a copy ends the loop. The listing stays open while the engine works.
+// hidden or system files without /h, are passed over, and a Ctrl+C ends
+// the loop. The listing stays open while the engine works.
 // Returns the exit code. A folder or pattern that matched no file (only
 // folders, hidden files, or nothing) is written as not found, but nothing
 // went wrong: its folder exists, it just had nothing to copy this time.
@@ -222,8 +222,7 @@ int run_pattern(const RunArguments& run, const std::wstring& given_folder)
             if (!settings.include_hidden_system && (entry.attrib & hidden_or_system) != 0) {
                 continue;
             }
-            // The console may report a Ctrl+C during the last copy only
-            // after that copy has returned.
+            // Ctrl+C, at any moment before: no further file is started.
             if (settings.interrupted) {
                 break;
             }
@@ -236,7 +235,7 @@ int run_pattern(const RunArguments& run, const std::wstring& given_folder)
     if (unreadable) {
         write_error(given_folder, msg_folder_unreadable);
         raise_exit_code(exit_file_refused);
-    } else if (handled == 0) {
+    } else if (handled == 0 && !settings.interrupted) {
         write_error(path, msg_file_not_found);
         raise_exit_code(exit_not_all_done);
     }

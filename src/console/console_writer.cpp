@@ -31,6 +31,12 @@ void write_redirected(const std::wstring& text, bool to_stderr)
         std::fflush(stderr);
     } else {
         std::fputs(bytes.data(), stdout);
+        // Each finished line is written out at once, so the log of a run
+        // that is killed holds every line it finished; the start of a
+        // report line waits for its end.
+        if (text.find(L'\n') != std::wstring::npos) {
+            std::fflush(stdout);
+        }
     }
 }
 

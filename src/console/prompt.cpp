@@ -74,26 +74,27 @@ void erase_question(const std::wstring& shown_text)
     move_cursor(console, row - above);
 }
 
-// Ctrl+C at a question: the files before it keep the outcome they earned,
-// and this one is left alone by choice.
+// While the question waits, a Ctrl+C that arrives as a signal rather than
+// as a key (Ctrl+Break always; Ctrl+C from a terminal under Wine) reaches
+// the run's control handler, which ends the process as the typed Ctrl+C
+// does. One that came before stops the run here, without a question.
+bool begin_waiting()
+{
+    settings.question_waiting = TRUE;
+    MemoryBarrier();
+    if (settings.interrupted) {
+        settings.question_waiting = FALSE;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 int interrupted_exit_code()
 {
     return settings.exit_code > exit_not_all_done ? settings.exit_code : exit_not_all_done;
 }
-
-// While the question waits, Ctrl+C or Ctrl+Break that arrives as a signal
-// rather than as a key (Ctrl+Break always; Ctrl+C from a terminal under
-// Wine) ends the run as the typed Ctrl+C does, not with the platform's
-// exit code, which a script would not see as a failure.
-BOOL WINAPI end_run_on_interrupt(DWORD event)
-{
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        std::exit(interrupted_exit_code());
-    }
-    return FALSE;
-}
-
-} // namespace
 
 wchar_t fold_key(wchar_t key)
 {
@@ -137,9 +138,11 @@ PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag)
     if (settings.stderr_console == nullptr) {
         return PromptAnswer::not_asked;
     }
+    if (!begin_waiting()) {
+        return PromptAnswer::no;
+    }
     question += suffix;
     console_write(question, true, false);
-    SetConsoleCtrlHandler(end_run_on_interrupt, TRUE);
 
     PromptChoice shown = PromptChoice::none;
     for (;;) {
@@ -176,7 +179,7 @@ PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag)
             shown = PromptChoice::none;
             [[fallthrough]];
         case KeyAction::confirm:
-            SetConsoleCtrlHandler(end_run_on_interrupt, FALSE);
+            settings.question_waiting = FALSE;
             erase_question(question + L" ");
             if (shown == PromptChoice::all) {
                 question_flag = !question_flag;

@@ -25,9 +25,6 @@ bool fail(const std::wstring& path, MessageId id)
     return false;
 }
 
-// Set while the platform's calls run, for a handler that must wait for them.
-volatile BOOL action_running = FALSE;
-
 // The platform's copy; Ctrl+C (settings.interrupted) cancels it, and the
 // platform then removes what it had written.
 bool copy_file(const std::wstring& from, const std::wstring& to, DWORD flags)
@@ -255,15 +252,11 @@ bool move_file(const FileJob& job)
 
 // The platform's copy or move carries contents, attributes and last-write
 // time; a copy, new or over an existing destination (which has passed the
-// checks), is staged. While the calls run, Ctrl+C cancels the copy instead
-// of ending the process.
+// checks), is staged. Ctrl+C cancels the copy (settings.interrupted is its
+// cancel flag).
 bool perform_action(const FileJob& job)
 {
-    action_running = TRUE;
-    SetConsoleCtrlHandler(cancel_action_on_control_event, TRUE);
     const bool done = settings.move ? move_file(job) : copy_staged(job);
-    SetConsoleCtrlHandler(cancel_action_on_control_event, FALSE);
-    action_running = FALSE;
     return done;
 }
 
@@ -337,20 +330,6 @@ bool carry_attributes(const FileJob& job)
 }
 
 } // namespace
-
-BOOL WINAPI cancel_action_on_control_event(DWORD event)
-{
-    settings.interrupted = TRUE;
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        // The process is ended as soon as this handler returns: wait (a
-        // little less than the platform's grace period) until the call has
-        // cleaned up after itself.
-        for (int waited = 0; waited < 400 && action_running; ++waited) {
-            Sleep(10);
-        }
-    }
-    return TRUE;
-}
 
 std::wstring staging_name(const std::wstring& dest_file)
 {

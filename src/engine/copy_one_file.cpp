@@ -11,8 +11,8 @@ namespace {
 
 constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Set by every refusal of the file in hand: a message was written for it,
-// or its question could not be asked. Cleared as each file starts.
+// Set by every refusal of the file in hand: a message was written for it.
+// Cleared as each file starts.
 bool file_refused = false;
 
 bool refuse(const std::wstring& path, MessageId id)
@@ -30,13 +30,21 @@ bool refuse_alone(MessageId id)
 }
 
 // Yes or All lets the file go ahead. A question that could not be asked
-// leaves the file as a No would, but nobody chose that: a refusal.
-bool answered_yes(PromptAnswer answer)
+// leaves the file as a No would, but nobody chose that: a refusal, written
+// as one under the destination's path with `not_asked`.
+bool answered_yes(PromptAnswer answer, const FileJob& job, MessageId not_asked)
 {
     if (answer == PromptAnswer::not_asked) {
-        file_refused = true;
+        return refuse(job.dest_path, not_asked);
     }
     return answer == PromptAnswer::yes;
+}
+
+// Ctrl+C, Ctrl+Break or a closed console while the file was decided: it
+// is left as it is, and the run ends. Asked once the file would go ahead.
+bool run_stopped()
+{
+    return settings.interrupted != FALSE;
 }
 
 // The outcome of a file the decision stopped.
@@ -165,11 +173,13 @@ bool may_copy_new(const FileJob& job)
     if (settings.existing_only) {
         return false;
     }
-    if (settings.prompt_new) {
-        return answered_yes(prompt_yes_no_all(
-            job.dest_file + std::wstring(message_text(msg_ask_copy)), settings.prompt_new));
+    if (settings.prompt_new &&
+        !answered_yes(prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_copy)),
+                                        settings.prompt_new),
+                      job, msg_copy_not_asked)) {
+        return false;
     }
-    return true;
+    return !run_stopped();
 }
 
 } // namespace
@@ -210,7 +220,13 @@ bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source)
     }
     if (!settings.no_overwrite_prompt &&
         !answered_yes(prompt_yes_no_all(job.dest_file + std::wstring(message_text(msg_ask_overwrite)),
-                                        settings.no_overwrite_prompt))) {
+                                        settings.no_overwrite_prompt),
+                      job, msg_overwrite_not_asked)) {
+        return false;
+    }
+    // The last moment the file can be left as it is: its preparation
+    // below (read-only cleared, deleted before a move) goes with the action.
+    if (run_stopped()) {
         return false;
     }
     if (read_only && !SetFileAttributesW(job.dest_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {

@@ -12,8 +12,10 @@
 // result, so the screen can be inspected just as the prompt left it. With
 // /conout the probe writes to its console's screen buffer whatever its
 // standard handles are, as a program started on a pseudo-console gets
-// handles that are not console handles.
+// handles that are not console handles. The probe installs the tool's
+// console control handler, as the tool does, which ends it at a question.
 #include "console_writer.h"
+#include "control_handler.h"
 #include "prompt.h"
 #include "start_up.h"
 
@@ -52,6 +54,7 @@ int wmain(int argc, wchar_t* argv[])
         }
     }
     probe_console();
+    install_control_handler();
 
     const bool start = flag;
     for (int i = first; i < argc; ++i) {

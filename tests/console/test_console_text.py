@@ -166,5 +166,29 @@ class ReportLine(unittest.TestCase):
         self.assertEqual((self.folder / "out.txt").read_bytes(), b"Update: a.txt\r\n")
         self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), b"new contents\r\n")
 
+    def test_unasked_question_is_written_to_the_error_file(self):
+        # Standard error in a file: the question cannot be asked, and the
+        # file is refused under the destination's path in the run's
+        # language (the end-to-end tests, without a console, see English),
+        # in the system's ANSI code page, Shift-JIS here; exit code 3.
+        (self.folder / "dst" / "a.txt").write_bytes(b"old\r\n")
+        (self.folder / "b.txt").write_bytes(b"new b\r\n")
+        dst = "S:\\" + self.folder.name + "\\dst\\"
+        for language, args, text, encoding in [
+            (JAPANESE, ["a.txt"], "a.txt - 上書きの確認ができませんでした。", "cp932"),
+            (JAPANESE, ["/p", "b.txt"], "b.txt - コピーの確認ができませんでした。", "cp932"),
+        ]:
+            with self.subTest(language=language, args=args):
+                console = Console(wine_command(TOLVI, *args, "dst", redirect="2> err.txt"),
+                                  language=language, cwd=self.folder)
+                self.addCleanup(console.close)
+                self.assertEqual(console.wait_exit(), 3)
+                self.assertEqual(console.screen(), [""] * 24)
+                self.assertEqual((self.folder / "err.txt").read_bytes(),
+                                 (dst + text + "\r\n").encode(encoding))
+                self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), b"old\r\n")
+                self.assertFalse((self.folder / "dst" / "b.txt").exists())
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -3,15 +3,17 @@ the run ends at once with exit code 1 (3 when a file before was refused),
 the files before the question are done, and the file asked about and
 every file after it are untouched.
 Ctrl+C while a file is being copied: the run ends after that file, which
-is left absent or complete, never truncated.
+is left absent or complete, never truncated. Ctrl+C while the run decides
+(a /u run over up-to-date files): it stops before the next file is
+changed, writes its /l counts and exits 1 (3 after a refusal).
 
 Run as: python3 test_interrupt.py <folder with tolvi.exe>
 
-Wine delivers Ctrl+C from a terminal as a signal (to the console control
-handler the question installs), not as the key 0x03 that the prompt acts
-on; the prompt's own handling of 0x03 is covered by the unit tests of the
-key steps and the pseudo-console test on Windows. What a user sees is the
-same: the run stops where it stood, with exit code 1.
+Wine delivers Ctrl+C from a terminal as a signal (to the run's console
+control handler, also at a question), not as the key 0x03 that the prompt
+acts on; the prompt's own handling of 0x03 is covered by the unit tests of
+the key steps and the pseudo-console test on Windows. What a user sees is
+the same: the run stops where it stood, with exit code 1.
 """
 
 import os
@@ -148,6 +150,55 @@ class InterruptAtQuestion(unittest.TestCase):
         self.assertEqual(sorted(p.name for p in copies.iterdir()), ["huge.bin", "zz.txt"])
         self.assertEqual(left.stat().st_size, size)
         self.assertEqual((copies / "zz.txt").read_bytes(), b"after")
+
+    def test_while_deciding(self):
+        # Thousands of files already up to date, between a new first file
+        # and a new last one (Wine lists by name): a /u run spends its time
+        # deciding, and Ctrl+C lands there, long before the last file.
+        src, dst = self.host / "many", self.host / "manydst"
+        src.mkdir()
+        dst.mkdir()
+        for i in range(20000):
+            for folder in (src, dst):
+                path = folder / ("f%05d.txt" % i)
+                path.write_bytes(b"same %d" % i)
+                os.utime(path, (1600000000, 1600000000))
+        (src / "0000.txt").write_bytes(b"first")
+        (src / "0001.txt").write_bytes(b"newer")
+        (src / "zz.txt").write_bytes(b"last")
+        refusal = self.windows + "manydst\\0001.txt - Write prohibited file."
+        for refused, exit_code in [(False, 1), (True, 3)]:
+            with self.subTest(refused=refused):
+                for name in ["0000.txt", "0001.txt"]:
+                    if (dst / name).exists():
+                        (dst / name).chmod(0o644)
+                        (dst / name).unlink()
+                (dst / "0001.txt").write_bytes(b"newer" if not refused else b"older")
+                (dst / "0001.txt").chmod(0o444 if refused else 0o644)
+                os.utime(dst / "0001.txt", (1600000000, 1600000000))
+                os.utime(src / "0001.txt", (1600000000 if not refused else 1700000000,) * 2)
+                console = Console(wine_command(TOLVI, "/u", "/l", self.windows + "many",
+                                               self.windows + "manydst"), width=160)
+                self.addCleanup(console.close)
+                if refused:
+                    console.wait_for(refusal)
+                else:
+                    console.wait_until(lambda: (dst / "0000.txt").exists(), what="the first copy")
+                console.send_keys("C-c")
+                self.assertEqual(console.wait_exit(timeout=60), exit_code)
+                # The terminal itself echoes the Ctrl+C as ^C where the
+                # cursor stood, as the tool was reading no key.
+                screen = [row.replace("^C", "") for row in console.screen()]
+                rows = [refusal] if refused else []
+                self.assertEqual(screen[:len(rows) + 2], rows + ["1 file(s) copied.", ""])
+                self.assertEqual((dst / "0000.txt").read_bytes(), b"first")
+                self.assertEqual((dst / "0001.txt").read_bytes(), b"newer" if not refused else b"older")
+                self.assertFalse((dst / "zz.txt").exists())
+                names = sorted(p.name for p in dst.iterdir())
+                self.assertEqual(names, sorted(p.name for p in src.iterdir() if p.name != "zz.txt"))
+                for name in names[2:]:
+                    self.assertEqual((dst / name).read_bytes(), (src / name).read_bytes())
+                (dst / "0001.txt").chmod(0o644)
 
 
 if __name__ == "__main__":

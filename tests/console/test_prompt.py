@@ -6,8 +6,8 @@ Run as: python3 test_prompt.py <folder with prompt_probe.exe>
 Keys Wine cannot deliver from a terminal as Windows does are covered by
 the unit tests of the key steps instead: a lone Esc never reaches _getwch,
 the bell is not passed on to the terminal, and Ctrl+C reaches the program
-as a signal (to the question's console control handler), not as the key
-0x03.
+as a signal (to the console control handler that the probe installs, as
+the tool does), not as the key 0x03.
 """
 
 import os

@@ -217,14 +217,14 @@ TEST_F(CommandLineRun, CountOnlyCopiesAndCounts)
 // runs: the existing a.txt is overwritten under /f and counted, while the
 // new b.txt would need the copy question, which cannot be asked with
 // standard error redirected, so it is not copied; nobody chose that, so
-// the exit code is 3.
+// it is written as a refusal, and the exit code is 3.
 TEST_F(CommandLineRun, PromptNewWithCountOnlyRuns)
 {
     make_file(scratch / L"out\\a.txt", "old a", base_seconds - 100);
     const RunResult result = run({L"/p", L"/l", L"/f", L"?.txt", L"out"});
     EXPECT_EQ(result.exit_code, 3);
     EXPECT_EQ(result.out, "1 file(s) copied over.\r\n");
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, utf8(scratch / L"out\\b.txt") + " - Copy question could not be asked.\r\n");
     EXPECT_EQ(read_file(scratch / L"out\\a.txt"), "alpha");
     EXPECT_FALSE(file_exists(scratch / L"out\\b.txt"));
 }

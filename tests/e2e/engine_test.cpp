@@ -275,8 +275,8 @@ TEST(EngineNewerOnly, ToleranceTwoAcrossFileSystems)
 }
 
 // /e and the two questions: a skip writes nothing and makes the exit code
-// 1; a question that cannot be asked writes nothing either, but nobody
-// chose to leave the file, so the exit code is 3.
+// 1; a question that cannot be asked is written as a refusal, under the
+// destination's path, since nobody chose to leave the file: exit code 3.
 TEST(EngineDecision, ExistingOnlyAndUnansweredQuestions)
 {
     struct Case {
@@ -284,10 +284,16 @@ TEST(EngineDecision, ExistingOnlyAndUnansweredQuestions)
         bool dest_exists;
         const char* out;  // empty: skipped
         int exit_code;
+        const char* err;  // after the destination's path
     };
-    for (const Case& c : {Case{L"/e", false, "", 1}, Case{L"/e /f", true, "Update: a.txt\r\n", 0},
-                          Case{L"/p", false, "", 3}, Case{L"/p /f", true, "Update: a.txt\r\n", 0},
-                          Case{L"", true, "", 3}, Case{L"/e", true, "", 3}, Case{L"/m", true, "", 3}}) {
+    const char* const copy = " - Copy question could not be asked.\r\n";
+    const char* const overwrite = " - Overwrite question could not be asked.\r\n";
+    for (const Case& c : {Case{L"/e", false, "", 1, nullptr},
+                          Case{L"/e /f", true, "Update: a.txt\r\n", 0, nullptr},
+                          Case{L"/p", false, "", 3, copy},
+                          Case{L"/p /f", true, "Update: a.txt\r\n", 0, nullptr},
+                          Case{L"", true, "", 3, overwrite}, Case{L"/e", true, "", 3, overwrite},
+                          Case{L"/m", true, "", 3, overwrite}}) {
         SCOPED_TRACE(utf8(c.options));
         Folders f;
         make_file(f.src + L"a.txt", "new", t0 + 10);
@@ -295,7 +301,8 @@ TEST(EngineDecision, ExistingOnlyAndUnansweredQuestions)
             make_file(f.dst + L"a.txt", "old", t0);
         }
         const bool copied = *c.out != '\0';
-        expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), c.exit_code, c.out, "");
+        expect_run(tolvi(c.options, {f.src + L"a.txt", f.dst_arg()}), c.exit_code, c.out,
+                   c.err ? utf8(f.dst) + "a.txt" + c.err : "");
         EXPECT_EQ(read_file(f.dst + L"a.txt"), copied ? "new" : c.dest_exists ? "old" : "<missing>")
            ;
         EXPECT_EQ(read_file(f.src + L"a.txt"), "new");
@@ -395,8 +402,9 @@ TEST(EngineFailure, StepAfterTheActionFailsButCounts)
 }
 
 // /l counts new and overwritten files separately; /l alone still asks
-// before overwriting (and without a console the answer is No). A refused
-// file is not counted and its message comes in listing order.
+// before overwriting (and without a console the question cannot be asked,
+// which is written). A refused file is not counted and its message comes
+// in listing order.
 TEST(EngineCounts, CopiedAndMovedUnderL)
 {
     struct Case {
@@ -415,8 +423,10 @@ TEST(EngineCounts, CopiedAndMovedUnderL)
         }
         make_file(f.dst + L"c.txt", "old", t0);
         make_file(f.dst + L"d.txt", "old", t0, R);
+        const std::string unasked =
+            c.overwrites ? "" : utf8(f.dst) + "c.txt - Overwrite question could not be asked.\r\n";
         expect_run(tolvi(c.options, {f.src + L"*.txt", f.dst_arg()}), 3, c.counts,
-                   utf8(f.dst) + "d.txt - Write prohibited file.\r\n");
+                   unasked + utf8(f.dst) + "d.txt - Write prohibited file.\r\n");
         for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
             const bool done = *name != L'c' || c.overwrites;
             EXPECT_EQ(read_file(f.dst + name), done ? "new" : "old");

@@ -194,16 +194,17 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
         const char* again;  // the second run: a.bin and c.bin are there
         bool message;
         bool move;
+        bool unasked_again;  // without /f the second run cannot ask about them
         DWORD b_attributes = 0;
     };
     const Case cases[] = {
         {L"", "Copy: a.bin\r\nCopy: b.bin ###Error###\r\nCopy: c.bin\r\n",
-         "Copy: b.bin ###Error###\r\n", false, false},
-        {L"/q", "", "", true, false},
-        {L"/q", "", "", true, false, FILE_ATTRIBUTE_READONLY},
+         "Copy: b.bin ###Error###\r\n", false, false, true},
+        {L"/q", "", "", true, false, false},
+        {L"/q", "", "", true, false, false, FILE_ATTRIBUTE_READONLY},
         {L"/m", "Move: a.bin\r\nMove: b.bin ###Error###\r\nMove: c.bin\r\n",
-         "Move: b.bin ###Error###\r\n", false, true},
-        {L"/m /q", "", "", true, true},
+         "Move: b.bin ###Error###\r\n", false, true, false},
+        {L"/m /q", "", "", true, true, false},
     };
     for (const Case& c : cases) {
         remove_tree(run.src);
@@ -216,11 +217,13 @@ TEST(FullVolume, FailedFileIsReportedAndTheRunGoesOn)
             DeleteFileW((full + name).c_str());
         }
         const std::string message = c.message ? utf8(full) + "b.bin - Error during copy.\r\n" : "";
-        for (const char* out : {c.out, c.again}) {
+        const std::string unasked = utf8(full) + "a.bin - Overwrite question could not be asked.\r\n" +
+                                    utf8(full) + "c.bin - Overwrite question could not be asked.\r\n";
+        for (const bool again : {false, true}) {
             const RunResult result = tolvi(c.options, {run.src + L"*.bin", full});
             EXPECT_EQ(result.exit_code, 3) << utf8(c.options);
-            EXPECT_EQ(result.out, out) << utf8(c.options);
-            EXPECT_EQ(result.err, message) << utf8(c.options);
+            EXPECT_EQ(result.out, again ? c.again : c.out) << utf8(c.options);
+            EXPECT_EQ(result.err, again && c.unasked_again ? unasked : message) << utf8(c.options);
             EXPECT_EQ(list_folder(full), (std::vector<std::wstring>{L"a.bin", L"c.bin"}))
                 << utf8(c.options) << ": nothing of b.bin is left";
             EXPECT_TRUE(read_file(full + L"a.bin") == a);
@@ -324,6 +327,27 @@ TEST(KilledRun, OverwriteLeavesTheOldCopyOrTheNewOne)
         EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"big.bin"});
         EXPECT_EQ(size_of(big), new_size);
         EXPECT_EQ(last_write_seconds(big), new_time);
+    }
+}
+
+// A run killed while it copies its fourth file: its redirected log holds
+// the lines of the three files it finished, each written out as it ended,
+// and nothing of the fourth, whose line was begun but not ended.
+TEST(KilledRun, LogHoldsTheLinesOfTheFilesFinished)
+{
+    Scene run;
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+        make_file(run.src + name, "small");
+    }
+    make_large_file(run.src + L"d.bin", 256ll << 20);
+    RunOptions options;
+    options.kill_when = holds(run.dst, 4);
+    const RunResult killed = run_tolvi({run.src + L"*", run.dst_arg()}, options);
+    ASSERT_EQ(killed.exit_code, killed_exit_code) << "the copy ended before the kill";
+    EXPECT_EQ(killed.out, "Copy: a.txt\r\nCopy: b.txt\r\nCopy: c.txt\r\n");
+    EXPECT_EQ(killed.err, "");
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+        EXPECT_EQ(read_file(run.dst + name), "small");
     }
 }
 

@@ -308,6 +308,7 @@ const char* const engine_messages[] = {
     " - Read only file.", " - Write prohibited file.", " - Error during changing attributes.",
     " - Error during changing file name.", " - Error during delete.", " - Error during copy.",
     " - File was not able to open.", " - Error during setting file date/time.",
+    " - Overwrite question could not be asked.", " - Copy question could not be asked.",
     " - Folder could not be read."};  // the last one: the run's listing of the source
 const char* const report_labels[] = {"Copy: ", "Move: ", "Update: ", "Update Move: ", "Overwrite: ",
                                      "Overwrite Move: ", "Downdate: ", "Downdate Move: "};
@@ -423,8 +424,8 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
     // message and no report line, and touched nothing (two messages when
     // a pattern that matched nothing comes first); so has a run that
     // exits 1 after a folder or pattern with no file to copy. Any other
-    // message is about a file and makes the exit code 3; exit code 3
-    // without one needs a question that could not be asked.
+    // message is about a file and makes the exit code 3, and exit code 3
+    // needs one (a question that could not be asked writes one too).
     verdict.refused = result.exit_code == 2;
     const bool after_empty_pattern =
         errors.size() == 2 && ends_with(errors[0], " - File or folder was not found.");
@@ -448,9 +449,8 @@ Verdict judge(const std::vector<std::wstring>& args, const RunResult& result, co
     if (file_message && result.exit_code != 3) {
         verdict.fail("exit code " + std::to_string(result.exit_code) + " after a message about a file");
     }
-    const bool question_needed = !(has(args, L"/f") || has(args, L"/q")) || has(args, L"/p");
-    if (result.exit_code == 3 && !file_message && !question_needed) {
-        verdict.fail("exit code 3 without a message or a question");
+    if (result.exit_code == 3 && !file_message) {
+        verdict.fail("exit code 3 without a message");
     }
     if ((verdict.refused || nothing_matched) && !(before == after)) {
         verdict.fail("the zone changed although the run was refused");

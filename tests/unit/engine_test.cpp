@@ -1,5 +1,6 @@
 #include "copy_engine.h"
 
+#include "control_handler.h"
 #include "e2e_support.h"
 #include "message_catalog.h"
 #include "path_text.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include <cstdint>
@@ -147,7 +149,7 @@ TEST(EngineInterrupt, CtrlCDuringACopyEndsTheRunAfterThatFile)
         for (int wait = 0; wait < 10000 && list_folder(scratch / L"dst\\").empty(); ++wait) {
             Sleep(1);
         }
-        cancel_action_on_control_event(CTRL_C_EVENT);
+        stop_run_on_control_event(CTRL_C_EVENT);
     });
     const int exit_code = run_files(run);
     console.join();
@@ -165,6 +167,82 @@ TEST(EngineInterrupt, CtrlCDuringACopyEndsTheRunAfterThatFile)
     EXPECT_FALSE(file_exists(scratch / L"dst\\b.bin"));
     EXPECT_EQ(list_folder(scratch / L"dst\\").size(), left ? 1u : 0u) << "a staging file is left";
     EXPECT_EQ(read_file(scratch / L"src\\b.bin"), "b");
+    settings = saved;
+}
+
+// The answer to each console control event, called as the console calls
+// it, on a thread of its own. A logoff reaches the console programs of
+// services whenever any user logs off: handled, and the run goes on. The
+// others ask the run to stop; after a closed console or a shutdown the
+// platform ends the process as soon as the handler returns, so the handler
+// first waits for the run's thread to end (its exit writes the counts and
+// gives the exit code).
+TEST(EngineInterrupt, AnswerToEachControlEvent)
+{
+    const RunSettings saved = settings;
+    for (const DWORD event :
+         {CTRL_LOGOFF_EVENT, CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT}) {
+        SCOPED_TRACE(event);
+        settings.interrupted = FALSE;
+        std::atomic<bool> installed{false};
+        std::atomic<bool> ended{false};
+        std::thread run([&] {
+            install_control_handler();
+            installed = true;
+            Sleep(300);
+            ended = true;
+        });
+        while (!installed) {
+            Sleep(1);
+        }
+        EXPECT_EQ(stop_run_on_control_event(event), TRUE);
+        if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+            EXPECT_TRUE(ended) << "the handler returned before the run ended";
+        }
+        EXPECT_EQ(settings.interrupted != FALSE, event != CTRL_LOGOFF_EVENT);
+        run.join();
+    }
+    settings = saved;
+}
+
+// Ctrl+C while a file is decided: it is left as it is, whatever would have
+// become of it (a new copy, an overwrite of a read-only copy under /r, a
+// move over an existing file), without a message, and the run goes on no
+// further.
+TEST(EngineInterrupt, CtrlCWhileAFileIsDecidedLeavesIt)
+{
+    const RunSettings saved = settings;
+    for (const bool dest_exists : {false, true}) {
+        for (const bool move : {false, true}) {
+            SCOPED_TRACE(std::string(move ? "move" : "copy") + (dest_exists ? " over a file" : ""));
+            ScratchFolder scratch;
+            make_folder(scratch / L"src");
+            make_folder(scratch / L"dst");
+            make_file(scratch / L"src\\a.txt", "new", base_seconds + 10);
+            if (dest_exists) {
+                make_file(scratch / L"dst\\a.txt", "old", base_seconds, FILE_ATTRIBUTE_READONLY);
+            }
+            settings = saved;
+            settings.language = language_english;
+            settings.quiet = true;
+            settings.no_overwrite_prompt = true;
+            settings.overwrite_read_only = true;
+            settings.move = move;
+            settings.source_dir = scratch / L"src\\";
+            settings.dest_dir = scratch / L"dst\\";
+            settings.interrupted = TRUE;
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(copy_one_file(L"a.txt", L"a.txt"), FileOutcome::not_needed);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+            EXPECT_EQ(read_file(scratch / L"src\\a.txt"), "new");
+            EXPECT_EQ(read_file(scratch / L"dst\\a.txt"), dest_exists ? "old" : "<missing>");
+            if (dest_exists) {
+                EXPECT_EQ(attributes_of(scratch / L"dst\\a.txt") & FILE_ATTRIBUTE_READONLY,
+                          DWORD{FILE_ATTRIBUTE_READONLY});
+            }
+            EXPECT_EQ(list_folder(scratch / L"dst\\").size(), dest_exists ? 1u : 0u);
+        }
+    }
     settings = saved;
 }
 

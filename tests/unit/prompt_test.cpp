@@ -2,8 +2,8 @@
 // whole question at a terminal under Wine; these tables cover what Wine
 // cannot deliver from a terminal: a lone Esc (swallowed, so its erase and
 // bell are never seen), the bell itself (not passed on to the terminal),
-// Ctrl+C as the key 0x03 (it arrives as a signal, which the question's
-// control handler takes), and _getwch failing with 0xFFFF.
+// Ctrl+C as the key 0x03 (it arrives as a signal, which the run's control
+// handler takes while the question waits), and _getwch failing with 0xFFFF.
 #include "prompt.h"
 
 #include <gtest/gtest.h>
