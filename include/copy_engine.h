@@ -88,6 +88,16 @@ bool source_is_newer(std::uint64_t source_seconds, std::uint64_t dest_seconds,
 // Whole seconds of a file time (100-nanosecond units, remainder dropped).
 std::uint64_t whole_seconds(const FILETIME& time);
 
+// True when the action puts the file over an old copy at the destination
+// (a move has deleted it before).
+bool replaces_old_copy(const FileJob& job);
+
+// Copies the source to the destination's staging name and gives it the
+// real name only once complete: a new file by a rename that never
+// replaces, an old copy by the platform's replace. False when it failed;
+// the real name is then as it was.
+bool copy_staged(const FileJob& job);
+
 constexpr std::size_t staging_name_length = 27;
 
 // The name in the destination folder under which a file is copied before
