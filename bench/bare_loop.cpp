@@ -28,8 +28,8 @@
 // folder (CopyFileW failing if it exists), as the tool stages its copies:
 // a new destination then takes its name by a rename (MoveFileExW without
 // replacing), an existing one is replaced by the staged copy (ReplaceFileW,
-// merge errors ignored, no backup). Without it an existing destination is
-// copied over in place.
+// merge and ACL errors ignored, no backup). Without it an existing
+// destination is copied over in place.
 //
 // Exit code: 0 when every file was done or skipped as it should be, 1 when
 // a call failed or a file was refused, 2 on bad usage.
@@ -120,8 +120,9 @@ bool staged_copy(const std::wstring& from, const std::wstring& to, const std::ws
     if (!CopyFileW(from.c_str(), staging.c_str(), TRUE)) {
         return false;
     }
-    return overwriting ? ReplaceFileW(to.c_str(), staging.c_str(), nullptr,
-                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+    const DWORD replace_flags = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+    return overwriting ? ReplaceFileW(to.c_str(), staging.c_str(), nullptr, replace_flags,
+                                      nullptr, nullptr) != 0
                        : MoveFileExW(staging.c_str(), to.c_str(), 0) != 0;
 }
 
