@@ -24,10 +24,12 @@
 //   - the one CopyFileW or MoveFileW;
 //   - after a replaced destination, the lookup of its stored name (and the
 //     rename that gives it the source's letter case, when they differ).
-// With "staged", a copy to a new destination goes to a staging name in
-// the destination folder (CopyFileW failing if it exists) and is renamed
-// to its name (MoveFileExW without replacing), as the tool stages new
-// files.
+// With "staged", every copy goes to a staging name in the destination
+// folder (CopyFileW failing if it exists), as the tool stages its copies:
+// a new destination then takes its name by a rename (MoveFileExW without
+// replacing), an existing one is replaced by the staged copy (ReplaceFileW,
+// merge and ACL errors ignored, no backup). Without it an existing
+// destination is copied over in place.
 //
 // Exit code: 0 when every file was done or skipped as it should be, 1 when
 // a call failed or a file was refused, 2 on bad usage.
@@ -112,11 +114,16 @@ std::wstring staging_path(const std::wstring& dest_dir, const wchar_t* name)
 }
 
 bool staged_copy(const std::wstring& from, const std::wstring& to, const std::wstring& dest_dir,
-                 const wchar_t* name)
+                 const wchar_t* name, bool overwriting)
 {
     const std::wstring staging = staging_path(dest_dir, name);
-    return CopyFileW(from.c_str(), staging.c_str(), TRUE) &&
-           MoveFileExW(staging.c_str(), to.c_str(), 0);
+    if (!CopyFileW(from.c_str(), staging.c_str(), TRUE)) {
+        return false;
+    }
+    const DWORD replace_flags = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+    return overwriting ? ReplaceFileW(to.c_str(), staging.c_str(), nullptr, replace_flags,
+                                      nullptr, nullptr) != 0
+                       : MoveFileExW(staging.c_str(), to.c_str(), 0) != 0;
 }
 
 enum class Outcome { done, skipped, failed };
@@ -151,10 +158,9 @@ Outcome floor_one_file(const std::wstring& source_dir, const std::wstring& dest_
             return Outcome::failed;
         }
     }
-    const bool acted = move ? MoveFileW(from.c_str(), to.c_str()) != 0
-                       : staged && !overwriting
-                           ? staged_copy(from, to, dest_dir, entry.cFileName)
-                           : CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+    const bool acted = move     ? MoveFileW(from.c_str(), to.c_str()) != 0
+                       : staged ? staged_copy(from, to, dest_dir, entry.cFileName, overwriting)
+                                : CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
     if (!acted) {
         return Outcome::failed;
     }

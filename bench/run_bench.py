@@ -6,7 +6,8 @@ Every scenario runs each of its commands once per round, interleaved
 them alike; the report gives the median time of each command and the
 median of the per-round ratios tool / reference.
 
-Scenarios (--scenarios picks some; SRC and DST are the two folders):
+Scenarios (--scenarios picks some; SRC and DST are the two folders; the
+file count, 2,000 by default, is set by --files):
   new     copy of 2,000 files of 1 KiB into an empty folder;
   over    the same over copies whose times are an hour older;
   same    the same over copies that carry the source's times (/f: every
@@ -16,6 +17,9 @@ Scenarios (--scenarios picks some; SRC and DST are the two folders):
           half is replaced, the other half left alone;
   move    move of the files into an empty folder;
   large   copy of one large file.
+In new, over, rerun and move, "tolvi, report lines" is tolvi without /q
+(/f over older copies, /u in the re-run), its report lines going to a
+file; --no-report-lines leaves it out.
 
 References:
   * Wine's xcopy with the nearest options (/y /q, and /d for the /u runs;
@@ -27,9 +31,12 @@ References:
     destination opened for their times, the attributes of both by path, the
     stored-name lookup of a replaced destination, one CopyFileW or
     MoveFileW), with no output;
-  * in the new-file scenario also the staged floor: the floor with each
-    new file copied to a staging name and then renamed (no replace), as
-    the tool stages new files;
+  * in the new-file and both overwrite scenarios (over, same) also the
+    staged floor: the floor with each copy going to a staging name, a new
+    file then renamed to its name (no replace), an existing one replaced
+    by the staged copy (ReplaceFileW), as the tool stages its copies; the
+    report gives tolvi / staged floor, staged floor / floor (what staging
+    costs) and staged floor / peer;
   * the bare loop: bare_loop.exe listing the same files and calling
     CopyFileW / MoveFileW for each with no checks; only where it does the
     same work as the tool (not for the /u scenarios);
@@ -244,12 +251,12 @@ class Bench:
                                     exe=exe, codes=codes))
         return commands
 
-    def report_line_variant(self, options):
+    def report_line_variant(self, options, codes=(0,)):
         """tolvi without /q, its report lines going to a file."""
         if not self.report_lines:
             return []
         return [Command("tolvi, report lines", [self.tolvi] + options + [self.pattern, self.w_dst],
-                        "tool", exe=self.tolvi)]
+                        "tool", exe=self.tolvi, codes=codes)]
 
     def xcopy(self, options):
         return Command("xcopy " + " ".join(options),
@@ -340,7 +347,8 @@ class Bench:
             return Scenario(
                 key, "copy %s, over older copies" % size_text, files,
                 self.tools(["/q"]) + self.report_line_variant(["/f"]) + [
-                    self.xcopy(["/y", "/q"]), self.floor(["copy"]), self.bare_loop("copy")],
+                    self.xcopy(["/y", "/q"]), self.floor(["copy"]),
+                    self.floor(["staged", "copy"], STAGED_FLOOR), self.bare_loop("copy")],
                 sources_and_copies, older_copies, self.all_copied(files))
 
         if key == "same":
@@ -348,7 +356,8 @@ class Bench:
             return Scenario(
                 key, "copy %s, over copies with the same times" % size_text, files,
                 self.tools(["/q"]) + [
-                    self.xcopy(["/y", "/q"]), self.floor(["copy"]), self.bare_loop("copy")],
+                    self.xcopy(["/y", "/q"]), self.floor(["copy"]),
+                    self.floor(["staged", "copy"], STAGED_FLOOR), self.bare_loop("copy")],
                 sources_and_copies, lambda: snapshot.take(dst),
                 self.replaced_exactly(snapshot, lambda: set(snapshot.states)))
 
@@ -356,7 +365,8 @@ class Bench:
             snapshot = Snapshot()
             return Scenario(
                 key, "re-run /u %s, copies with the same times" % size_text, files,
-                self.tools(["/u", "/q"], codes=(1,)) + [
+                self.tools(["/u", "/q"], codes=(1,)) +
+                self.report_line_variant(["/u"], codes=(1,)) + [
                     self.xcopy(["/d", "/y", "/q"]), self.floor(["u", "copy"])],
                 sources_and_copies, lambda: snapshot.take(dst),
                 self.replaced_exactly(snapshot, set))
@@ -544,15 +554,16 @@ def target_rows(scenario, times):
 
 
 def staging_rows(scenario, times):
-    """Where the scenario has the staged floor: what staging costs the
-    floor, and where the tool stands against it."""
+    """Where the scenario has the staged floor: per tool where it stands
+    against it, and what staging costs the floor."""
     if STAGED_FLOOR not in times:
         return []
     peer = next((c.label for c in scenario.commands if c.role == "peer"), None)
-    cells = [scenario.name, "%.2f" % median_ratio(times, "tolvi", STAGED_FLOOR),
-             "%.2f" % median_ratio(times, STAGED_FLOOR, "floor"),
-             "%.2f" % median_ratio(times, STAGED_FLOOR, peer) if peer else "-"]
-    return ["| " + " | ".join(cells) + " |"]
+    cost = ["%.2f" % median_ratio(times, STAGED_FLOOR, "floor"),
+            "%.2f" % median_ratio(times, STAGED_FLOOR, peer) if peer else "-"]
+    return ["| " + " | ".join([scenario.name, command.label,
+                               "%.2f" % median_ratio(times, command.label, STAGED_FLOOR)] + cost)
+            + " |" for command in scenario.commands if command.role == "tool"]
 
 
 def overhead_rows(scenario, times):
@@ -723,7 +734,7 @@ def main():
     parser.add_argument("--scenarios", default=",".join(ALL_SCENARIOS),
                         help="which of %s to run (comma list)" % ", ".join(ALL_SCENARIOS))
     parser.add_argument("--no-report-lines", dest="report_lines", action="store_false",
-                        help="leave out the run of tolvi without /q (new, over, move)")
+                        help="leave out the run of tolvi without /q (new, over, rerun, move)")
     parser.add_argument("--count-calls", action="store_true")
     parser.add_argument("--call-scenarios", default=",".join(CALL_SCENARIOS),
                         help="the scenarios of the relay count (comma list)")
@@ -803,8 +814,8 @@ def main():
     if staging:
         lines += ["Staging (median over rounds of the per-round ratio; the floor column of the "
                   "targets is the staged floor here):", "",
-                  "| Scenario | tolvi / staged floor | staged floor / floor | staged floor / peer |",
-                  "|---|---:|---:|---:|"] + staging + [""]
+                  "| Scenario | Tool | tool / staged floor | staged floor / floor | "
+                  "staged floor / peer |", "|---|---|---:|---:|---:|"] + staging + [""]
     if overheads:
         lines += ["Per-file cost over the floor and over the bare loop, microseconds (median "
                   "over rounds of (tool - reference) / files):", "",
