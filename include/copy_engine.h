@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string>
 
+constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// Opening a file only to look at it never stands in another program's way.
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The values of one call of copy_one_file, handed from the decision to
 // the action stage and the report line.
 struct FileJob {
@@ -57,6 +61,12 @@ struct FileIdentity {
 // The identity in what the platform reports for an open file.
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info);
 
+// Opens `path` with FILE_READ_ATTRIBUTES only, sharing everything, with
+// `flags` (FILE_FLAG_BACKUP_SEMANTICS for a folder, and
+// FILE_FLAG_OPEN_REPARSE_POINT for a link itself), and reads what the
+// platform reports of it; false, and `info` zero, when it cannot.
+bool look_at(const std::wstring& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info);
+
 // The identity of the file `path` reaches (following links); not known
 // when it cannot be opened. The query asks the volume for its serial
 // number, which is slow on some systems.
@@ -92,13 +102,50 @@ std::uint64_t whole_seconds(const FILETIME& time);
 // (a move has deleted it before).
 bool replaces_old_copy(const FileJob& job);
 
+// A line written after a file's own report, about what its staging left.
+enum class StagingNote {
+    none,
+    read_only_kept,       // the old copy's read-only bit could not be cleared
+    leftover_in_the_way,  // a staging file that is not this run's to remove
+    new_copy_in_staging,  // the name is empty; the new copy is the staging file
+    old_copy_renamed,     // the platform left the old copy under a name of its own
+};
+
+// How a copy to the destination ended.
+struct StagedCopy {
+    bool placed = false;    // the complete copy stands under the real name
+    bool stopped = false;   // Ctrl+C cancelled it: the file is left by choice
+    StagingNote note = StagingNote::none;
+};
+
 // Copies the source to the destination's staging name and gives it the
 // real name only once complete: a new file by a rename that never
-// replaces, an old copy by the platform's replace. False when it failed;
-// the real name is then as it was.
-bool copy_staged(const FileJob& job);
+// replaces, an old copy by the platform's replace. Unless placed, the real
+// name is as it was, or (named by the note) holds nothing.
+StagedCopy copy_staged(const FileJob& job);
 
-constexpr std::size_t staging_name_length = 27;
+// What follows a replace of the old copy by `staging` that failed with
+// `error` after its brief holds were waited out.
+StagedCopy after_failed_replace(const FileJob& job, const std::wstring& staging, DWORD error);
+
+// What stands under a staging name that the copy found taken.
+enum class Leftover {
+    ours,        // a plain file in the destination folder: a killed run's
+    the_source,  // the file being copied, reached by another route or name
+    not_ours,    // a folder, a link, or what cannot be looked at: left alone
+};
+
+// Judges a leftover from what its handle reports (`info`, opened as
+// itself), whether it is the source, the path the platform gives for it
+// and the path of the staging entry (either empty where the platform
+// gives none).
+Leftover judge_leftover(const BY_HANDLE_FILE_INFORMATION& info, bool is_source,
+                        const std::wstring& final_path, const std::wstring& entry_path);
+
+// The staging name is "~tolvi-", 16 hex digits, ".tmp".
+constexpr std::size_t staging_prefix_length = 7;
+constexpr std::size_t staging_hash_digits = 16;
+constexpr std::size_t staging_name_length = staging_prefix_length + staging_hash_digits + 4;
 
 // The name in the destination folder under which a file is copied before
 // it takes `dest_file`: "~tolvi-", 16 hex digits of a hash of the

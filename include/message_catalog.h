@@ -40,6 +40,9 @@ enum MessageId : int {
     msg_overwrite_not_asked,
     msg_copy_not_asked,
     msg_folder_unreadable,
+    msg_leftover_in_the_way,
+    msg_new_copy_in_staging,
+    msg_old_copy_renamed,
     message_id_count
 };
 

@@ -37,7 +37,7 @@ enum class PromptAnswer { yes, no, not_asked };
 // standard error is not a console or no key can be read; no, without a
 // question, once the run is interrupted. All inverts `question_flag`. The
 // question is erased afterwards and the cursor left at column 0 of the row
-// where it began. While it waits, settings.question_waiting is set.
+// where it began. While it waits, settings.stop_state is question_waiting.
 PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag);
 
 // The exit code of a run ended at a question: the files before it keep the

@@ -41,17 +41,33 @@ struct RunSettings {
     std::int32_t time_tolerance;
     std::int32_t new_count;
     std::int32_t overwrite_count;
-    // Ctrl+C, Ctrl+Break or a closed console (set by the console's
-    // control-handler thread): the platform's copy in progress polls it as
-    // its cancel flag, and the run changes no further file.
-    volatile BOOL interrupted;
-    // Set while the prompt waits for a key: the control handler then ends
-    // the process itself.
-    volatile BOOL question_waiting;
+    // Where the run stands for Ctrl+C, Ctrl+Break and a closed console: a
+    // StopState, changed only by compare-and-swap, so that the prompt and
+    // the console's control-handler thread never both act. Any value but
+    // run_going cancels the platform's copy in progress (it is the copy's
+    // cancel flag; no copy runs while a question waits).
+    volatile LONG stop_state;
+    // The destination folder refused a new file for want of the right to
+    // make one: later copies there go straight to their names at once.
+    bool dest_refuses_new_files;
     // The exit code the run has earned so far (the highest of the files'
     // outcomes), kept by the run driver; a Ctrl+C at a question ends the
     // process with it.
     std::int32_t exit_code;
 };
 
+// The values of settings.stop_state.
+enum StopState : LONG {
+    run_going = 0,         // nothing asked the run to stop
+    stop_requested = 1,    // a first stop: the file in hand ends, no other starts
+    question_waiting = 2,  // the prompt waits for a key; a stop ends the process
+    run_ending = 3,        // one side is ending the process; the other waits
+};
+
 extern RunSettings settings;
+
+// True once the run was asked to stop (a question may be waiting too).
+inline bool run_stopping()
+{
+    return settings.stop_state == stop_requested || settings.stop_state == run_ending;
+}

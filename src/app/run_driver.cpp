@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
 // Refuses a copy of a folder onto itself, or of a file onto itself. True
 // when the run may go on.
 bool folders_may_be_used(const RunArguments& run)
@@ -44,7 +42,7 @@ std::wstring file_system_name(const std::wstring& folder)
     wchar_t name[260] = {};
     {
         const FileHandle handle(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            share_all,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                             nullptr));
         if (handle.is_open() && GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr,
@@ -143,7 +141,7 @@ void note_outcome(FileOutcome outcome)
 // A Ctrl+C stopped the run by choice.
 int exit_code_of_run()
 {
-    if (settings.interrupted) {
+    if (run_stopping()) {
         raise_exit_code(exit_not_all_done);
     }
     return settings.exit_code;
@@ -223,7 +221,7 @@ int run_pattern(const RunArguments& run, const std::wstring& given_folder)
                 continue;
             }
             // Ctrl+C, at any moment before: no further file is started.
-            if (settings.interrupted) {
+            if (run_stopping()) {
                 break;
             }
             const std::wstring name = entry.name;
@@ -235,7 +233,7 @@ int run_pattern(const RunArguments& run, const std::wstring& given_folder)
     if (unreadable) {
         write_error(given_folder, msg_folder_unreadable);
         raise_exit_code(exit_file_refused);
-    } else if (handled == 0 && !settings.interrupted) {
+    } else if (handled == 0 && !run_stopping()) {
         write_error(path, msg_file_not_found);
         raise_exit_code(exit_not_all_done);
     }

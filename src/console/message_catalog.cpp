@@ -73,6 +73,12 @@ const MessageCatalog message_catalog = {{
     {msg_overwrite_not_asked, {L" - 上書きの確認ができませんでした。", L" - Overwrite question could not be asked."}},
     {msg_copy_not_asked, {L" - コピーの確認ができませんでした。", L" - Copy question could not be asked."}},
     {msg_folder_unreadable, {L" - フォルダを読み取れませんでした。", L" - Folder could not be read."}},
+    {msg_leftover_in_the_way, {L" - 中断されたコピーの一時ファイルを削除できません。削除してからもう一度実行してください。",
+                               L" - Temporary file of an interrupted copy cannot be removed. Remove it and run again."}},
+    {msg_new_copy_in_staging, {L" - 新しいファイルはこの一時ファイルに残っています。元の名前に変更してください。",
+                               L" - New file was left in this temporary file. Rename it to its own name."}},
+    {msg_old_copy_renamed, {L" - 古いファイルはシステムが付けた別の名前で同じフォルダに残っています。",
+                            L" - Old file was left in the same folder under a name the system chose."}},
 }};
 
 std::wstring_view message_text(MessageId id)

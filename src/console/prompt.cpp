@@ -80,13 +80,38 @@ void erase_question(const std::wstring& shown_text)
 // does. One that came before stops the run here, without a question.
 bool begin_waiting()
 {
-    settings.question_waiting = TRUE;
-    MemoryBarrier();
-    if (settings.interrupted) {
-        settings.question_waiting = FALSE;
-        return false;
+    return InterlockedCompareExchange(&settings.stop_state, question_waiting, run_going) ==
+           run_going;
+}
+
+// The control handler has taken the state to end the process: this thread
+// only waits for that.
+[[noreturn]] void wait_for_the_end()
+{
+    for (;;) {
+        Sleep(INFINITE);
     }
-    return true;
+}
+
+// The answer is in: the run goes on, unless the control handler took the
+// state first.
+void end_waiting()
+{
+    if (InterlockedCompareExchange(&settings.stop_state, run_going, question_waiting) !=
+        question_waiting) {
+        wait_for_the_end();
+    }
+}
+
+// Ctrl+C typed as a key: the process ends here with the run's exit code,
+// unless the control handler took the state first.
+[[noreturn]] void end_run_at_question()
+{
+    if (InterlockedCompareExchange(&settings.stop_state, run_ending, question_waiting) ==
+        question_waiting) {
+        std::exit(interrupted_exit_code());
+    }
+    wait_for_the_end();
 }
 
 } // namespace
@@ -159,7 +184,7 @@ PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag)
         case KeyAction::ignore:
             break;
         case KeyAction::interrupt:
-            std::exit(interrupted_exit_code());
+            end_run_at_question();
         case KeyAction::erase_and_ring:
             if (shown != PromptChoice::none) {
                 erase_letter();
@@ -179,7 +204,7 @@ PromptAnswer prompt_yes_no_all(std::wstring question, bool& question_flag)
             shown = PromptChoice::none;
             [[fallthrough]];
         case KeyAction::confirm:
-            settings.question_waiting = FALSE;
+            end_waiting();
             erase_question(question + L" ");
             if (shown == PromptChoice::all) {
                 question_flag = !question_flag;

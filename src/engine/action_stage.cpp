@@ -42,31 +42,40 @@ bool delete_moved_source(const FileJob& job)
 // copied the staged way and the source deleted only after the copy stands
 // under its real name; a source that cannot be deleted leaves both copies
 // and fails the move.
-bool move_file(const FileJob& job)
+StagedCopy move_file(const FileJob& job)
 {
+    StagedCopy moved;
     if (MoveFileExW(job.source_platform_path.c_str(), job.dest_platform_path.c_str(), 0)) {
+        moved.placed = true;
+    } else if (GetLastError() == ERROR_NOT_SAME_DEVICE) {
+        moved = copy_staged(job);
+        moved.placed = moved.placed && delete_moved_source(job);
+    }
+    return moved;
+}
+
+// Writes the line a file's staging left, if any, after the file's own
+// line or message; true when there was none.
+bool write_staging_note(const FileJob& job, StagingNote note)
+{
+    const std::wstring staging = settings.dest_dir + staging_name(job.dest_file);
+    switch (note) {
+    case StagingNote::none:
         return true;
+    case StagingNote::read_only_kept:
+        write_error(job.dest_path, msg_attr_error);
+        break;
+    case StagingNote::leftover_in_the_way:
+        write_error(staging, msg_leftover_in_the_way);
+        break;
+    case StagingNote::new_copy_in_staging:
+        write_error(staging, msg_new_copy_in_staging);
+        break;
+    case StagingNote::old_copy_renamed:
+        write_error(job.dest_path, msg_old_copy_renamed);
+        break;
     }
-    return GetLastError() == ERROR_NOT_SAME_DEVICE && copy_staged(job) && delete_moved_source(job);
-}
-
-// The platform's copy or move carries contents, attributes and last-write
-// time; a copy, new or over an existing destination (which has passed the
-// checks), is staged. Ctrl+C cancels the copy (settings.interrupted is its
-// cancel flag).
-bool perform_action(const FileJob& job)
-{
-    const bool done = settings.move ? move_file(job) : copy_staged(job);
-    return done;
-}
-
-// A failed copy over an old copy leaves it as it was, with the read-only
-// bit that /r had cleared for the copy.
-void restore_old_copy(const FileJob& job)
-{
-    if (replaces_old_copy(job) && (job.dest_attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(job.dest_platform_path.c_str(), job.dest_attributes);
-    }
+    return false;
 }
 
 // A copy over an existing file keeps the old stored name; when the names
@@ -139,15 +148,20 @@ bool stored_name_case_differs(const std::wstring& found_name, const std::wstring
 FileOutcome run_action_stage(const FileJob& job)
 {
     begin_report_line(job);
-    if (!perform_action(job)) {
-        restore_old_copy(job);
+    const StagedCopy action = settings.move ? move_file(job) : copy_staged(job);
+    if (!action.placed) {
         report_action_failure(job);
-        // A copy cancelled by Ctrl+C leaves nothing behind: stopped by choice.
-        return settings.interrupted ? FileOutcome::not_needed : FileOutcome::refused;
+        write_staging_note(job, action.note);
+        // A copy cancelled by Ctrl+C leaves nothing behind: stopped by
+        // choice. Any other failure asks for a look, stop or not.
+        return action.stopped ? FileOutcome::not_needed : FileOutcome::refused;
     }
     end_report_line();
 
-    bool result = fix_name_case(job);
+    bool result = write_staging_note(job, action.note);
+    if (!fix_name_case(job)) {
+        result = false;
+    }
     if (settings.keep_create_time && !carry_creation_time(job)) {
         result = false;
     }

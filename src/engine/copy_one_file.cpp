@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr DWORD hidden_or_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
 // Set by every refusal of the file in hand: a message was written for it.
 // Cleared as each file starts.
 bool file_refused = false;
@@ -38,13 +36,6 @@ bool answered_yes(PromptAnswer answer, const FileJob& job, MessageId not_asked)
         return refuse(job.dest_path, not_asked);
     }
     return answer == PromptAnswer::yes;
-}
-
-// Ctrl+C, Ctrl+Break or a closed console while the file was decided: it
-// is left as it is, and the run ends. Asked once the file would go ahead.
-bool run_stopped()
-{
-    return settings.interrupted != FALSE;
 }
 
 // The outcome of a file the decision stopped.
@@ -179,7 +170,8 @@ bool may_copy_new(const FileJob& job)
                       job, msg_copy_not_asked)) {
         return false;
     }
-    return !run_stopped();
+    // Ctrl+C while the file was decided: it is left as it is.
+    return !run_stopping();
 }
 
 } // namespace
@@ -226,11 +218,18 @@ bool may_overwrite(FileJob& job, const FILE_BASIC_INFO& source)
     }
     // The last moment the file can be left as it is: its preparation
     // below (read-only cleared, deleted before a move) goes with the action.
-    if (run_stopped()) {
+    if (run_stopping()) {
         return false;
     }
-    if (read_only && !SetFileAttributesW(job.dest_platform_path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    const wchar_t* const dest_path = job.dest_platform_path.c_str();
+    if (read_only && !SetFileAttributesW(dest_path, FILE_ATTRIBUTE_NORMAL)) {
         return refuse(job.dest_path, msg_attr_error);
+    }
+    if (read_only && !settings.move) {
+        // A copy keeps the bit until its replace, once the new copy is
+        // complete, so that a run killed meanwhile leaves the old copy as it
+        // was; the clear above shows that the replace can have it cleared.
+        SetFileAttributesW(dest_path, job.dest_attributes);
     }
     if (settings.move && !delete_holding_source(job.source_platform_path, job.dest_platform_path)) {
         return refuse(job.dest_path, msg_delete_error);
@@ -243,16 +242,18 @@ FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info)
     return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
 }
 
+bool look_at(const std::wstring& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info)
+{
+    info = BY_HANDLE_FILE_INFORMATION{};
+    const FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                      OPEN_EXISTING, flags, nullptr));
+    return file.is_open() && GetFileInformationByHandle(file.get(), &info);
+}
+
 FileIdentity identity_at(const std::wstring& path)
 {
-    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.is_open() || !GetFileInformationByHandle(file.get(), &info)) {
-        return {};
-    }
-    return identity_of(info);
+    return look_at(path, 0, info) ? identity_of(info) : FileIdentity{};
 }
 
 bool same_file(const FileIdentity& a, const FileIdentity& b)

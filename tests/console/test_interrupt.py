@@ -3,7 +3,8 @@ the run ends at once with exit code 1 (3 when a file before was refused),
 the files before the question are done, and the file asked about and
 every file after it are untouched.
 Ctrl+C while a file is being copied: the run ends after that file, which
-is left absent or complete, never truncated. Ctrl+C while the run decides
+is left absent or complete, never truncated; a second Ctrl+C ends it at
+once. Ctrl+C while the run decides
 (a /u run over up-to-date files): it stops before the next file is
 changed, writes its /l counts and exits 1 (3 after a refusal).
 
@@ -19,6 +20,7 @@ the same: the run stops where it stood, with exit code 1.
 import os
 import shutil
 import sys
+import time
 import unittest
 from pathlib import Path
 
@@ -142,6 +144,20 @@ class InterruptAtQuestion(unittest.TestCase):
         left = copies / "huge.bin"
         self.assertTrue(not left.exists() or left.stat().st_size == size, left.stat().st_size)
         self.assertFalse((copies / "zz.txt").exists(), "\n".join(console.screen()))
+
+        # A second Ctrl+C ends the run at once, the copy unfinished: the
+        # name is absent, the staging file left for the next run.
+        left.unlink()
+        console = Console(wine_command(TOLVI, "/v", source, dest))
+        self.addCleanup(console.close)
+        console.wait_for("Copy: " + source + "\\huge.bin")
+        console.send_keys("C-c")
+        time.sleep(0.5)
+        second = time.monotonic()
+        console.send_keys("C-c")
+        self.assertEqual(console.wait_exit(timeout=120), 1)
+        self.assertLess(time.monotonic() - second, 1.5)
+        self.assertFalse(left.exists())
 
         # A /u run afterwards makes the destination equal to the source.
         again = Console(wine_command(TOLVI, "/u", "/q", source, dest))

@@ -304,12 +304,15 @@ TEST(KilledRun, OverwriteLeavesTheOldCopyOrTheNewOne)
     constexpr long long new_size = 256ll << 20;
     const std::uint64_t old_time = base_seconds;
     const std::uint64_t new_time = base_seconds + 3600;
-    for (const wchar_t* job : {L"/u", L"/e"}) {
+    for (const wchar_t* job : {L"/u", L"/e", L"/r"}) {
         SCOPED_TRACE(utf8(job));
         Scene run;
         const std::wstring big = run.dst + L"big.bin";
         make_large_file(run.src + L"big.bin", new_size, new_time);
         make_large_file(big, old_size, old_time);
+        // Under /r the old copy is read-only, and keeps the bit until its replace.
+        const DWORD old_bit = job[1] == L'r' ? FILE_ATTRIBUTE_READONLY : 0;
+        set_attributes(big, old_bit | FILE_ATTRIBUTE_ARCHIVE);
         RunOptions kill;
         // The copy has begun: a second name in the folder, or the old copy changed.
         kill.kill_when = [&] {
@@ -320,8 +323,9 @@ TEST(KilledRun, OverwriteLeavesTheOldCopyOrTheNewOne)
         const bool old_left = size_of(big) == old_size;
         EXPECT_EQ(size_of(big), old_left ? old_size : new_size);
         EXPECT_EQ(last_write_seconds(big), old_left ? old_time : new_time);
+        EXPECT_EQ(attributes_of(big) & FILE_ATTRIBUTE_READONLY, old_left ? old_bit : 0);
 
-        const bool again = old_left || job[1] == L'e';
+        const bool again = old_left || job[1] != L'u';
         expect_run(tolvi(std::wstring(job) + L" /f", {run.src + L"*", run.dst_arg()}),
                    again ? 0 : 1, again ? "Update: big.bin\r\n" : "", "");
         EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"big.bin"});
@@ -504,7 +508,9 @@ TEST(KilledRun, LinkUnderTheStagingNameIsLeftAlone)
             make_file(run.dst + L"c.txt", "old c");
         }
         expect_run(tolvi(L"/f", {run.src + L"c.txt", run.dst_arg()}), 3,
-                   std::string(verb) + "c.txt ###Error###\r\n", "");
+                   std::string(verb) + "c.txt ###Error###\r\n",
+                   utf8(run.dst + staging) + " - Temporary file of an interrupted copy cannot be "
+                                              "removed. Remove it and run again.\r\n");
         EXPECT_EQ(read_file(target), "someone's");
         EXPECT_EQ(attributes_of(target) & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
         EXPECT_EQ(read_file(run.dst + L"c.txt"), *verb == 'U' ? "old c" : "<missing>");
@@ -637,6 +643,78 @@ TEST(AnotherProgram, NameTakenOrFreedDuringTheCopy)
     expect_run(result, 0, "Update: big.bin\r\n", "");
     EXPECT_EQ(size_of(run.dst + L"big.bin"), size);
     EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"big.bin"});
+}
+
+// Another program (a scanner, an indexer) holds the staging file open
+// without delete sharing until `hold_ms` after the copy is complete: 1.5 s
+// is waited out, and the file arrives with nothing beside it; 8 s fails the
+// file, the old copy stays whole with its read-only bit, and the staging
+// file it could not remove goes in the next run.
+TEST(AnotherProgram, HoldOnTheStagingFileIsWaitedOutOrFailsTheFile)
+{
+    constexpr long long size = 64ll << 20;
+    const std::wstring staging = L"~tolvi-57B4A5F14C6728DA.tmp";  // of a.txt
+    const struct { bool overwrite; DWORD hold_ms; } cases[] = {{false, 1500}, {true, 1500}, {true, 8000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.overwrite) + " " + std::to_string(c.hold_ms));
+        Scene run;
+        make_large_file(run.src + L"a.txt", size, base_seconds + 60);
+        if (c.overwrite) {
+            make_file(run.dst + L"a.txt", "old", base_seconds, FILE_ATTRIBUTE_READONLY);
+        }
+        std::atomic<bool> held_while_copying{false};
+        std::thread holder = when_exists(run.dst + staging, [&] {
+            HANDLE file = INVALID_HANDLE_VALUE;
+            for (int wait = 0; wait < 30000 && file == INVALID_HANDLE_VALUE; ++wait) {
+                file = CreateFileW((run.dst + staging).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            }
+            held_while_copying = size_of(run.dst + staging) < size;
+            while (size_of(run.dst + staging) < size) {
+                Sleep(1);
+            }
+            Sleep(c.hold_ms);
+            CloseHandle(file);
+        });
+        const RunResult result = tolvi(L"/r /f", {run.src + L"a.txt", run.dst_arg()});
+        holder.join();
+        ASSERT_TRUE(held_while_copying) << "the hold began after the copy was complete";
+        const std::string line = c.overwrite ? "Update: a.txt" : "Copy: a.txt";
+        if (c.hold_ms < 2000) {
+            expect_run(result, 0, line + "\r\n", "");
+            EXPECT_EQ(size_of(run.dst + L"a.txt"), size);
+            EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"a.txt"});
+            continue;
+        }
+        expect_run(result, 3, line + " ###Error###\r\n", "");
+        EXPECT_EQ(read_file(run.dst + L"a.txt"), "old");
+        EXPECT_EQ(attributes_of(run.dst + L"a.txt") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+        EXPECT_EQ(list_folder(run.dst), (std::vector<std::wstring>{L"a.txt", staging}));
+        expect_run(tolvi(L"/r /f", {run.src + L"a.txt", run.dst_arg()}), 0, line + "\r\n", "");
+        EXPECT_EQ(size_of(run.dst + L"a.txt"), size);
+        EXPECT_EQ(list_folder(run.dst), std::vector<std::wstring>{L"a.txt"});
+    }
+}
+
+// A destination folder where existing files may be written but no file
+// made (chattr +i; on Windows a folder's rights can say the same): an
+// overwrite is written in place, as a copy without staging does, and a new
+// file fails as such a copy does.
+TEST(AnotherProgram, FolderThatForbidsNewFilesGetsItsOverwrites)
+{
+    Scene run;
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+        make_file(run.src + name, "new", base_seconds + 10);
+    }
+    make_file(run.dst + L"b.txt", "old b", base_seconds);
+    make_file(run.dst + L"c.txt", "old c", base_seconds);
+    const std::string folder = quoted(unix_path(run.dst));
+    HostChange frozen("chattr +i " + folder, "chattr -i " + folder);
+    REQUIRE_HOST(frozen, "chattr on the Linux folder behind the drive");
+    expect_run(tolvi(L"/f", {run.src + L"*.txt", run.dst_arg()}), 3,
+               "Copy: a.txt ###Error###\r\nUpdate: b.txt\r\nUpdate: c.txt\r\n", "");
+    EXPECT_EQ(list_folder(run.dst), (std::vector<std::wstring>{L"b.txt", L"c.txt"}));
+    EXPECT_EQ(read_file(run.dst + L"b.txt") + read_file(run.dst + L"c.txt"), "newnew");
 }
 
 // A destination folder where files can be made but not renamed or deleted
