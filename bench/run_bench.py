@@ -16,6 +16,9 @@ file count, 2,000 by default, is set by --files):
   half    /u over copies where every other source is an hour newer: that
           half is replaced, the other half left alone;
   move    move of the files into an empty folder;
+  nonew   "over" in a destination folder where no file may be made
+          (chattr +i, as root): the copies are written in place, against
+          the floor, which writes them in place too;
   large   copy of one large file.
 In new, over, rerun and move, "tolvi, report lines" is tolvi without /q
 (/f over older copies, /u in the re-run), its report lines going to a
@@ -76,12 +79,14 @@ import threading
 import time
 
 WINE = "/usr/lib/wine/wine64"
-ALL_SCENARIOS = ("new", "over", "same", "rerun", "half", "move", "large")
+ALL_SCENARIOS = ("new", "over", "same", "rerun", "half", "move", "nonew", "large")
 CALL_SCENARIOS = ("new", "over", "same", "rerun", "half", "move")
 
 # The targets: tool / peer, and tool / floor in every scenario.
 PEER_TARGETS = {"new": 0.95, "over": 1.15, "rerun": 1.3, "move": 1.0}
 FLOOR_TARGET = 1.1
+# Where no file may be made, the copy in place against the in-place floor.
+FLOOR_TARGETS = {"nonew": 1.2}
 STAGED_FLOOR = "staged floor"
 
 
@@ -335,15 +340,25 @@ class Bench:
                     self.floor(["staged", "copy"], STAGED_FLOOR), self.bare_loop("copy")],
                 fresh_sources, lambda: empty_folder(dst), self.all_copied(files))
 
-        if key == "over":
-            def older_copies():
-                # Every run leaves the destinations with the source's times;
-                # here they are made an hour older again, as copies made at
-                # another time would be.
-                for name in file_names(dst):
-                    stamp = os.stat(os.path.join(src, name)).st_mtime_ns - 3600 * 10**9
-                    os.utime(os.path.join(dst, name), ns=(stamp, stamp))
+        def older_copies():
+            # Every run leaves the destinations with the source's times;
+            # here they are made an hour older again, as copies made at
+            # another time would be.
+            for name in file_names(dst):
+                stamp = os.stat(os.path.join(src, name)).st_mtime_ns - 3600 * 10**9
+                os.utime(os.path.join(dst, name), ns=(stamp, stamp))
 
+        if key == "nonew":
+            def frozen_copies():
+                sources_and_copies()
+                subprocess.run(["chattr", "+i", dst], check=True)
+
+            return Scenario(
+                key, "copy %s, over older copies, no file may be made" % size_text, files,
+                self.tools(["/q"]) + [self.floor(["copy"])],
+                frozen_copies, older_copies, self.all_copied(files))
+
+        if key == "over":
             return Scenario(
                 key, "copy %s, over older copies" % size_text, files,
                 self.tools(["/q"]) + self.report_line_variant(["/f"]) + [
@@ -547,7 +562,8 @@ def target_rows(scenario, times):
         else:
             cells += ["-", "-"]
         ratio = median_ratio(times, command.label, floor)
-        cells += ["%.2f" % ratio, "%.2f, %s" % (FLOOR_TARGET, verdict(ratio, FLOOR_TARGET))]
+        target = FLOOR_TARGETS.get(scenario.key, FLOOR_TARGET)
+        cells += ["%.2f" % ratio, "%.2f, %s" % (target, verdict(ratio, target))]
         cells.append("%.2f" % median_ratio(times, floor, peer) if peer else "-")
         rows.append("| " + " | ".join(cells) + " |")
     return rows
@@ -800,6 +816,7 @@ def main():
         print("benchmark failed: %s" % error, file=sys.stderr)
         failed = True
     finally:
+        subprocess.run(["chattr", "-i", bench.dst], stderr=subprocess.DEVNULL)
         shutil.rmtree(bench.data, ignore_errors=True)
 
     if command_rows:
