@@ -21,7 +21,9 @@ tolvi_install_missing
 export LANG=C.UTF-8
 unset LC_ALL LC_MESSAGES LC_CTYPE || true
 tolvi_start_wine "$root"
-tolvi_map_test_drives "$root"
+# Puts back a prefix of the user's, takes W:'s tmpfs off and empties the
+# scratch folders (the stress folder too) when the script ends.
+tolvi_map_test_drives_until_exit "$root"
 if [ -n "${TOLVI_BUILD_DIR:-}" ]; then
     build="$root/$TOLVI_BUILD_DIR"
     cmake --build "$build" >/dev/null
@@ -52,7 +54,6 @@ EOF
 }
 
 stress="$root/build/scratch/stress_$$"
-trap 'rm -rf "$stress"' EXIT
 declare -A seconds memory
 echo "== Many files: 2000 and $files"
 for count in 2000 "$files"; do

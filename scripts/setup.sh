@@ -108,9 +108,31 @@ tolvi_make_japanese_locale() {
     fi
 }
 
-# The folder under /dev/shm (its own tmpfs) behind drive W: of a checkout.
+# The folder behind drive W: of a checkout. W: must be another Linux file
+# system than S:, so a tmpfs is mounted on it for the run (as root, or
+# through sudo without a password) and taken off when the run ends: a
+# mount left behind would stop `rm -rf build`. The mount is lazily
+# detached, so a file still open there cannot keep it.
 tolvi_other_fs_folder() {
-    echo "/dev/shm/tolvi_scratch_$(printf '%s' "$1" | md5sum | cut -c1-12)"
+    echo "$1/build/scratch_other"
+}
+
+tolvi_sudo() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -n "$@"; fi
+}
+
+tolvi_mount_other_fs() {
+    local folder="$(tolvi_other_fs_folder "$1")"
+    mkdir -p "$folder"
+    mountpoint -q "$folder" ||
+        tolvi_sudo mount -t tmpfs -o mode=0755 tolvi_scratch "$folder" 2>/dev/null
+}
+
+tolvi_unmount_other_fs() {
+    local folder="$(tolvi_other_fs_folder "$1")"
+    if mountpoint -q "$folder"; then
+        tolvi_sudo umount -l "$folder" 2>/dev/null || true
+    fi
 }
 
 # The drive type of T: in the prefix's registry, as "TYPE DATA", or
@@ -154,15 +176,15 @@ tolvi_save_test_drives() {
 # is a second scratch folder typed as a CD drive, so its file system is
 # CDFS and copies between S: and T: cross two file systems; X: is S:'s
 # folder again, a second drive letter for the same files; W: is a
-# scratch folder on another Linux file system (/dev/shm), so a move from
-# S: to W: copies and deletes, as a move to another volume does.
+# scratch folder on another Linux file system (a tmpfs of its own), so a
+# move from S: to W: copies and deletes, as a move to another volume does.
 tolvi_map_test_drives() {
     local root="$1"
     tolvi_save_test_drives "$root"
     local scratch="$root/build/scratch"
     local scratch_cd="$root/build/scratch_cd"
     local scratch_other="$(tolvi_other_fs_folder "$root")"
-    mkdir -p "$scratch" "$scratch_cd" "$scratch_other"
+    mkdir -p "$scratch" "$scratch_cd"
     local devices="$WINEPREFIX/dosdevices"
     local changed=0
     if [ "$(readlink "$devices/s:" 2>/dev/null)" != "$scratch" ]; then
@@ -180,22 +202,27 @@ tolvi_map_test_drives() {
     fi
     # A plain drive (no type in the registry) is seen at once, without a
     # restart of the wineserver.
-    ln -sfn "$scratch_other" "$devices/w:"
+    if tolvi_mount_other_fs "$root"; then
+        ln -sfn "$scratch_other" "$devices/w:"
+        export TOLVI_TEST_OTHER_FS_ROOT='W:\'
+    else
+        echo "No tmpfs could be mounted on $scratch_other: no drive W:, its tests skip" >&2
+        unset TOLVI_TEST_OTHER_FS_ROOT
+    fi
     if ((changed)); then
         # The drive table is read when the wineserver starts.
         tolvi_stop_wine
         tolvi_start_wine "$root"
     fi
     export TOLVI_TEST_ROOT='S:\' TOLVI_TEST_CD_ROOT='T:\' TOLVI_TEST_ALIAS_ROOT='X:\'
-    export TOLVI_TEST_OTHER_FS_ROOT='W:\'
 }
 
 # Empties the scratch folders and, in a prefix that is not the build's
-# own, puts back what the test drives took over.
+# own, puts back what the test drives took over. W:'s folder empties when
+# its tmpfs is taken off, after the wineserver has ended.
 tolvi_unmap_test_drives() {
     local root="$1"
     rm -rf "$root/build/scratch"/* "$root/build/scratch_cd"/* 2>/dev/null || true
-    rm -rf "$(tolvi_other_fs_folder "$root")"/* 2>/dev/null || true
     if ((!tolvi_saved_drives)); then
         return 0
     fi
@@ -218,9 +245,10 @@ tolvi_unmap_test_drives() {
 }
 
 # Maps the test drives for the rest of this shell; when it exits, after a
-# failed test too, puts back what the prefix had and stops the wineserver.
+# failed test too, puts back what the prefix had, stops the wineserver and
+# takes W:'s tmpfs off.
 tolvi_map_test_drives_until_exit() {
-    local root="$1"
-    trap "tolvi_unmap_test_drives $(printf '%q' "$root"); tolvi_stop_wine" EXIT
-    tolvi_map_test_drives "$root"
+    local root="$(printf '%q' "$1")"
+    trap "tolvi_unmap_test_drives $root; tolvi_stop_wine; tolvi_unmount_other_fs $root" EXIT
+    tolvi_map_test_drives "$1"
 }

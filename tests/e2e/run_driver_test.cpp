@@ -333,7 +333,10 @@ TEST(RunDriver, TimeToleranceFollowsTheVolumes)
 // a Wine prefix of its own whose wineserver lacks the rights to read past
 // folder permissions, and a drive V: there whose folder denies reading.
 // That root, as a source folder or the folder of a pattern, cannot be
-// listed: a failure, not a folder with nothing to copy.
+// listed: a failure, not a folder with nothing to copy. The prefix is kept
+// in the build folder of this test program, so that a prefix of the
+// user's, wherever it is, gets nothing beside it, and no other checkout
+// shares it.
 TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
 {
     ScratchFolder scratch;
@@ -361,7 +364,8 @@ TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
         {base_seconds + 2, "/l /f 'V:\\*.txt'", "", 3, unreadable, "old"},
         {base_seconds + 2, "/f 'V:\\b.txt'", "", 3, unreadable, "old"},
     };
-    const std::string other = "\"$(dirname \"$WINEPREFIX\")/wineprefix_unreadable_root\"";
+    const std::string other =
+        "\"$(dirname \"$(dirname " + quoted(unix_path(tolvi_exe())) + ")\")/wineprefix_unreadable_root\"";
     const std::string prefix =
         "unset WINESERVERSOCKET; other=" + other + "\n"
         "if [ ! -d \"$other\" ]; then rm -rf \"$other.new\"; cp -al \"$WINEPREFIX\" \"$other.new\"; "
@@ -375,7 +379,8 @@ TEST(RunDriver, VolumeRootThatCannotBeOpenedKeepsItsFileSystem)
                  "setpriv --bounding-set=-dac_override,-dac_read_search /usr/lib/wine/wineserver -p10\n"
                  "/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1",
         prefix + "/usr/lib/wine/wineserver -k; chmod 0755 " + quoted(unix_path(volume)));
-    REQUIRE_HOST(server, "root, setpriv and a second Wine prefix on the Linux host");
+    REQUIRE_HOST(server, "root, setpriv and a second Wine prefix on the Linux host, hard-linked "
+                         "from WINEPREFIX into the build folder (one file system)");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args + std::string(c.source_seconds > base_seconds ? " newer" : " older"));
         make_file(volume + L"src\\a.txt", "new", c.source_seconds);
