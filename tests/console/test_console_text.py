@@ -15,7 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from tmux_console import (Console, drive_folder, ensure_japanese_locale,  # noqa: E402
-                          wine_command)
+                          scratch_folder, wine_command)
 
 BIN = Path(sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("TOLVI_BIN", ".")).resolve()
 TOLVI = BIN / "tolvi.exe"
@@ -113,7 +113,7 @@ class ReportLine(unittest.TestCase):
     def test_new_copy_shows_its_line_and_leaves_the_cursor_visible(self):
         # On the scratch drive and on drive Z:, where the host's own folders
         # are: nothing but the report line reaches the screen.
-        host = Path(tempfile.mkdtemp(prefix="tolvi-console-z-"))
+        host = Path(tempfile.mkdtemp(prefix="tolvi-console-z-", dir=scratch_folder()))
         self.addCleanup(shutil.rmtree, host, True)
         (host / "dst").mkdir()
         (host / "a.txt").write_bytes(b"new contents\r\n")

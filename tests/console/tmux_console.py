@@ -58,6 +58,14 @@ def wine_command(exe, *args, redirect=""):
     return command + (" " + redirect if redirect else "")
 
 
+def scratch_folder():
+    """build/console: the console tests' own folders, inside the checkout
+    (reached through Z:, not a test drive)."""
+    folder = REPO / "build" / "console"
+    folder.mkdir(parents=True, exist_ok=True)
+    return str(folder)
+
+
 def drive_folder(letter):
     """The host folder a drive letter of the Wine prefix is mapped to, or
     None."""
@@ -85,7 +93,7 @@ class Console:
         _serial += 1
         self.socket = "tolvi-console-%d-%d" % (os.getpid(), _serial)
         self.target = "main"
-        self.work = tempfile.mkdtemp(prefix="tolvi-console-")
+        self.work = tempfile.mkdtemp(prefix="tolvi-console-", dir=scratch_folder())
         self.status_file = os.path.join(self.work, "status")
 
         env = {"WINEPREFIX": wine_prefix(), "WINEDEBUG": "-all",

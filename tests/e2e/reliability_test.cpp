@@ -364,7 +364,7 @@ TEST(KilledRun, MoveToAnotherFileSystem)
     const std::wstring other_root = other_fs_root();
     if (other_root.empty()) {
         GTEST_SKIP() << "needs TOLVI_TEST_OTHER_FS_ROOT, a drive on another file system "
-                        "(scripts/test.sh maps W: to a folder under /dev/shm)";
+                        "(scripts/test.sh maps W: to a tmpfs mounted on build/scratch_other, as root)";
     }
     Scene run;
     ScratchFolder other(other_root);
