@@ -58,7 +58,7 @@ StagedCopy move_file(const FileJob& job)
 // line or message; true when there was none.
 bool write_staging_note(const FileJob& job, StagingNote note)
 {
-    const std::wstring staging = settings.dest_dir + staging_name(job.dest_file);
+    const auto staging = [&] { return settings.dest_dir + staging_name(job.dest_file); };
     switch (note) {
     case StagingNote::none:
         return true;
@@ -66,10 +66,10 @@ bool write_staging_note(const FileJob& job, StagingNote note)
         write_error(job.dest_path, msg_attr_error);
         break;
     case StagingNote::leftover_in_the_way:
-        write_error(staging, msg_leftover_in_the_way);
+        write_error(staging(), msg_leftover_in_the_way);
         break;
     case StagingNote::new_copy_in_staging:
-        write_error(staging, msg_new_copy_in_staging);
+        write_error(staging(), msg_new_copy_in_staging);
         break;
     case StagingNote::old_copy_renamed:
         write_error(job.dest_path, msg_old_copy_renamed);
