@@ -144,6 +144,20 @@ class Console:
     def cursor_visible(self):
         return self._format("#{cursor_flag}") == "1"
 
+    def program_pid(self):
+        """The Unix process id of the command the pane's shell runs (for a
+        Windows program, Wine's process of it), or None when none runs."""
+        shell = self._format("#{pane_pid}")
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if fields[1] == shell:
+                return int(entry)
+        return None
+
     def exit_status(self):
         """The command's exit status, or None while it runs."""
         try:

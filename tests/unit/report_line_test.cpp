@@ -1,4 +1,6 @@
 #include "copy_engine.h"
+#include "e2e_support.h"
+#include "progress.h"
 #include "report_line.h"
 #include "run_settings.h"
 
@@ -127,4 +129,45 @@ TEST_F(ReportLine, TimeWordBoundaries)
         EXPECT_STREQ(time_word(c.source, c.dest, c.tolerance), c.word)
             << c.source << " vs " << c.dest << " at " << c.tolerance;
     }
+}
+
+TEST(CopyProgress, BytesSoFarOfBytesInAllAsTheScreenShowsThem)
+{
+    constexpr std::uint64_t most = ~std::uint64_t{0};
+    const struct {
+        std::uint64_t done;
+        std::uint64_t total;
+        const wchar_t* text;
+    } cases[] = {
+        {0, 1000, L" 0%"},  {9, 1000, L" 0%"},   {370, 1000, L" 37%"},      {999, 1000, L" 99%"},
+        {2, 3, L" 66%"},    {1000, 1000, L" 100%"}, {0, 0, L" 100%"},       {most - 1, most, L" 99%"},
+        {most / 2, most, L" 49%"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(progress_text(c.done, c.total), c.text) << c.done << " of " << c.total;
+    }
+}
+
+TEST(CopyProgress, RoutineAndWrittenSizeGiveOneText)
+{
+    // Wine's route: the size written so far against the source's. Windows'
+    // route: what the copy's progress routine reported, which wins once it
+    // has reported; the routine only notes it, and leaves a pending Ctrl+C
+    // to the copy's cancel flag.
+    ScratchFolder folder;
+    make_file(folder / L"from", std::string(2000, 'x'));
+    make_file(folder / L"to", std::string(740, 'x'));
+    ReportedBytes reported;
+    EXPECT_EQ(copy_figure(reported, folder / L"from", folder / L"to"), L" 37%");
+    EXPECT_EQ(copy_figure(reported, folder / L"from", folder / L"none"), L"");
+    LARGE_INTEGER total{};
+    LARGE_INTEGER done{};
+    total.QuadPart = 2000;
+    done.QuadPart = 740;
+    settings.interrupted = TRUE;
+    EXPECT_EQ(note_copy_progress(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, nullptr,
+                                 nullptr, &reported),
+              static_cast<DWORD>(PROGRESS_CONTINUE));
+    settings = RunSettings{};
+    EXPECT_EQ(copy_figure(reported, folder / L"from", folder / L"none"), L" 37%");
 }
