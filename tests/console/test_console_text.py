@@ -194,11 +194,9 @@ class ReportLine(unittest.TestCase):
 
 
 class CopyProgress(unittest.TestCase):
-    """A long copy shows its percentage after the report line while it runs
-    and then leaves the line as it has always been; redirected output never
-    gets it. The tool is held still (SIGSTOP) now and then at the start of
-    each copy, as a slow disk would hold it, so that the copy outlasts its
-    first second however fast this machine writes."""
+    """A long copy's percentage after its report line, gone when it ends;
+    never in redirected output. The tool is held still (SIGSTOP) now and
+    then, as a slow disk would hold it, however fast this machine writes."""
     SIZE = 1 << 30
 
     def setUp(self):

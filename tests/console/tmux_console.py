@@ -148,14 +148,12 @@ class Console:
         """The Unix process id of the command the pane's shell runs (for a
         Windows program, Wine's process of it), or None when none runs."""
         shell = self._format("#{pane_pid}")
-        for entry in filter(str.isdigit, os.listdir("/proc")):
+        for stat in Path("/proc").glob("[0-9]*/stat"):
             try:
-                with open("/proc/%s/stat" % entry) as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
+                if stat.read_text().rsplit(")", 1)[1].split()[1] == shell:
+                    return int(stat.parent.name)
             except OSError:
                 continue
-            if fields[1] == shell:
-                return int(entry)
         return None
 
     def exit_status(self):
