@@ -11,6 +11,10 @@
 // narrow stream in text mode. Failures are silent.
 void console_write(std::wstring text, bool to_stderr, bool add_newline);
 
+// Shows or hides the cursor of the console on standard output, at the
+// size saved at start-up.
+void set_cursor_visible(bool visible);
+
 // Writes `subject` directly followed by the catalogue text of `id`, as one
 // error line on standard error.
 void write_error(const std::wstring& subject, MessageId id);

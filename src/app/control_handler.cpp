@@ -1,5 +1,6 @@
 #include "control_handler.h"
 
+#include "progress.h"
 #include "prompt.h"
 #include "run_settings.h"
 
@@ -50,7 +51,9 @@ BOOL WINAPI stop_run_on_control_event(DWORD event)
         // A second stop: the user will not wait for a copy that the
         // platform does not cancel (a dead share, or Wine, which ignores the
         // cancel flag). Whatever the copy has written stands under the
-        // staging name, never under the file's own.
+        // staging name, never under the file's own. A figure of its
+        // progress is taken off the screen first.
+        end_copy_progress();
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(interrupted_exit_code()));
         return TRUE;
     case run_ending:

@@ -56,6 +56,14 @@ void console_write(std::wstring text, bool to_stderr, bool add_newline)
     write_redirected(text, to_stderr);
 }
 
+void set_cursor_visible(bool visible)
+{
+    CONSOLE_CURSOR_INFO cursor{};
+    cursor.dwSize = settings.cursor_size;
+    cursor.bVisible = visible ? TRUE : FALSE;
+    SetConsoleCursorInfo(GetStdHandle(STD_OUTPUT_HANDLE), &cursor);
+}
+
 void write_error(const std::wstring& subject, MessageId id)
 {
     console_write(subject + std::wstring(message_text(id)), true, true);

@@ -33,14 +33,6 @@ std::wstring names_part(const FileJob& job)
     return names_differ ? job.source_file + L" -> " + job.dest_file : job.source_file;
 }
 
-void set_cursor_visible(bool visible)
-{
-    CONSOLE_CURSOR_INFO cursor{};
-    cursor.dwSize = settings.cursor_size;
-    cursor.bVisible = visible ? TRUE : FALSE;
-    SetConsoleCursorInfo(GetStdHandle(STD_OUTPUT_HANDLE), &cursor);
-}
-
 } // namespace
 
 const wchar_t* time_word(std::uint64_t source_seconds, std::uint64_t dest_seconds,

@@ -1,6 +1,7 @@
 #include "copy_engine.h"
 
 #include "path_text.h"
+#include "progress.h"
 #include "run_settings.h"
 #include "scoped_handles.h"
 
@@ -15,9 +16,16 @@ namespace {
 // cancel flag), and the platform then removes what it had written.
 bool copy_file(const std::wstring& from, const std::wstring& to, DWORD flags)
 {
-    return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr,
-                       reinterpret_cast<BOOL*>(const_cast<LONG*>(&settings.stop_state)),
-                       flags) != 0;
+    // At a console a long copy shows how far it has got after the report
+    // line; the figure is gone again, and the copy's last error kept, when
+    // this returns.
+    ReportedBytes* const progress = begin_copy_progress(from, to);
+    const BOOL copied =
+        CopyFileExW(from.c_str(), to.c_str(), progress != nullptr ? note_copy_progress : nullptr,
+                    progress, reinterpret_cast<BOOL*>(const_cast<LONG*>(&settings.stop_state)),
+                    flags);
+    end_copy_progress();
+    return copied != 0;
 }
 
 // Why a step of the staging failed, from the platform's error and, where

@@ -1,15 +1,18 @@
 """Text of the tool at a real console: the usage text in Japanese and in
 English, the usage text redirected from a console in code page 65001 or
-932, and the per-file report line (after a question, too) with the cursor
-it leaves.
+932, the per-file report line (after a question, too) with the cursor it
+leaves, and the percentage a long copy shows after it.
 
 Run as: python3 test_console_text.py <folder with tolvi.exe>
 """
 
 import os
+import re
 import shutil
+import signal
 import sys
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -188,6 +191,74 @@ class ReportLine(unittest.TestCase):
                                  (dst + text + "\r\n").encode(encoding))
                 self.assertEqual((self.folder / "dst" / "a.txt").read_bytes(), b"old\r\n")
                 self.assertFalse((self.folder / "dst" / "b.txt").exists())
+
+
+class CopyProgress(unittest.TestCase):
+    """A long copy's percentage after its report line, gone when it ends;
+    never in redirected output. The tool is held still (SIGSTOP) now and
+    then, as a slow disk would hold it, however fast this machine writes."""
+    SIZE = 1 << 30
+
+    def setUp(self):
+        scratch = drive_folder("s")
+        self.assertIsNotNone(scratch, "drive S: of the Wine prefix is not mapped")
+        self.folder = scratch / ("progress-%d" % os.getpid())
+        shutil.rmtree(self.folder, ignore_errors=True)
+        (self.folder / "src").mkdir(parents=True)
+        (self.folder / "dst").mkdir()
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        with open(self.folder / "src" / "big.bin", "wb") as big:
+            big.truncate(self.SIZE)
+        # Its line fills the 80 columns of its row.
+        self.edge = "e" * (80 - len("Copy: .bin")) + ".bin"
+        os.link(self.folder / "src" / "big.bin", self.folder / "src" / self.edge)
+
+    def run_slowly(self, *args, redirect=""):
+        """Runs the tool to its end (exit code 0), holding it still for 0.3 s
+        ten times, 20 ms apart, from the start of each copy; returns the
+        console and every screen seen meanwhile."""
+        console = Console(wine_command(TOLVI, *args, redirect=redirect), cwd=self.folder)
+        self.addCleanup(console.close)
+        screens, held, deadline = [], set(), time.monotonic() + 120
+        while console.exit_status() is None and time.monotonic() < deadline:
+            screens.append("\n".join(console.screen()))
+            pid = console.program_pid()
+            for staging in (self.folder / "dst").glob("~tolvi-*.tmp"):
+                for _ in range(10 if pid and staging.name not in held else 0):
+                    held.add(staging.name)
+                    if not staging.exists():  # the copy is complete
+                        break
+                    os.kill(pid, signal.SIGSTOP)
+                    try:
+                        time.sleep(0.3)
+                        screens.append("\n".join(console.screen()))
+                    finally:
+                        os.kill(pid, signal.SIGCONT)
+                    time.sleep(0.02)
+        self.assertEqual(console.wait_exit(), 0)
+        return console, screens
+
+    def test_figure_while_copying_then_the_line_as_before(self):
+        # A line that fills its row leaves an empty row after it, as always.
+        for args, lines, rows in [
+            (["src", "dst"], ["Copy: big.bin", "Copy: " + self.edge],
+             ["Copy: big.bin", "Copy: " + self.edge, ""]),
+            (["/f", "src\\big.bin", "dst"], ["Update: big.bin"], ["Update: big.bin"]),
+        ]:
+            with self.subTest(args=args):
+                console, screens = self.run_slowly(*args)
+                for line in lines:
+                    # On the line's row, or the next when the line fills it.
+                    pattern = re.compile(re.escape(line) + r"\n? (\d+)%$", re.M)
+                    figures = {f for screen in screens for f in pattern.findall(screen)}
+                    self.assertGreaterEqual(len(figures), 2, (line, figures))
+                self.assertEqual(console.screen(), rows + [""] * (24 - len(rows)))
+                self.assertEqual(console.cursor(), (0, len(rows)))
+                self.assertTrue(console.cursor_visible())
+        console, screens = self.run_slowly("/f", "src\\big.bin", "dst", redirect="> out.txt")
+        self.assertEqual(set(screens), {"\n" * 23})
+        self.assertEqual((self.folder / "out.txt").read_bytes(), b"Update: big.bin\r\n")
+        self.assertEqual((self.folder / "dst" / "big.bin").stat().st_size, self.SIZE)
 
 
 if __name__ == "__main__":

@@ -152,6 +152,18 @@ class Console:
     def cursor_visible(self):
         return self._format("#{cursor_flag}") == "1"
 
+    def program_pid(self):
+        """The Unix process id of the command the pane's shell runs (for a
+        Windows program, Wine's process of it), or None when none runs."""
+        shell = self._format("#{pane_pid}")
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            try:
+                if stat.read_text().rsplit(")", 1)[1].split()[1] == shell:
+                    return int(stat.parent.name)
+            except OSError:
+                continue
+        return None
+
     def exit_status(self):
         """The command's exit status, or None while it runs."""
         try:

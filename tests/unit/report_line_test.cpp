@@ -1,4 +1,6 @@
 #include "copy_engine.h"
+#include "e2e_support.h"
+#include "progress.h"
 #include "report_line.h"
 #include "run_settings.h"
 
@@ -127,4 +129,38 @@ TEST_F(ReportLine, TimeWordBoundaries)
         EXPECT_STREQ(time_word(c.source, c.dest, c.tolerance), c.word)
             << c.source << " vs " << c.dest << " at " << c.tolerance;
     }
+}
+
+TEST(CopyProgress, BytesSoFarOfBytesInAllAsTheScreenShowsThem)
+{
+    constexpr std::uint64_t most = ~std::uint64_t{0};
+    EXPECT_EQ(progress_text(9, 1000), L" 0%");
+    EXPECT_EQ(progress_text(2, 3), L" 66%");
+    EXPECT_EQ(progress_text(999, 1000), L" 99%");
+    EXPECT_EQ(progress_text(1000, 1000), L" 100%");
+    EXPECT_EQ(progress_text(0, 0), L" 100%");
+    EXPECT_EQ(progress_text(most / 2, most), L" 49%");
+    EXPECT_EQ(progress_text(most - 1, most), L" 99%");
+}
+
+TEST(CopyProgress, RoutineAndWrittenSizeGiveOneText)
+{
+    // Wine's route: the size written so far against the source's. Windows'
+    // route: what the copy's progress routine reported, which wins once it
+    // has reported; the routine only notes it, and leaves a pending Ctrl+C
+    // to the copy's cancel flag.
+    ScratchFolder folder;
+    make_file(folder / L"from", std::string(2000, 'x'));
+    make_file(folder / L"to", std::string(740, 'x'));
+    ReportedBytes reported;
+    EXPECT_EQ(copy_figure(reported, folder / L"from", folder / L"to"), L" 37%");
+    EXPECT_EQ(copy_figure(reported, folder / L"from", folder / L"none"), L"");
+    const LARGE_INTEGER total{{2000, 0}};
+    const LARGE_INTEGER done{{740, 0}};
+    settings.stop_state = stop_requested;
+    EXPECT_EQ(note_copy_progress(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, nullptr,
+                                 nullptr, &reported),
+              static_cast<DWORD>(PROGRESS_CONTINUE));
+    settings = RunSettings{};
+    EXPECT_EQ(copy_figure(reported, folder / L"from", folder / L"none"), L" 37%");
 }
