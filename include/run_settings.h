@@ -66,7 +66,7 @@ enum StopState : LONG {
 
 extern RunSettings settings;
 
-// True once the run was asked to stop (a question may be waiting too).
+// True once a stop was asked for: no further file is started.
 inline bool run_stopping()
 {
     return settings.stop_state == stop_requested || settings.stop_state == run_ending;
